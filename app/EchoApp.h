@@ -1,0 +1,71 @@
+// The application object: every setting the command line can give, and the
+// steps of one run.
+#ifndef ZARVO_APP_ECHOAPP_H
+#define ZARVO_APP_ECHOAPP_H
+
+#include "ZString.h"
+
+// Statuses of the command-line stage.
+enum {
+  STATUS_OK = 0,
+  STATUS_SYNTAX = 1,
+  STATUS_PROGRAM = 2,
+  STATUS_LOG_FAILED = 3,
+  STATUS_TOO_LONG = 6,
+  STATUS_HELP = 7
+};
+
+// A counted command line of this length or more is refused.
+const int CMDLINE_LIMIT = 8189;
+
+class CEchoApp {
+ public:
+  CEchoApp();
+  ~CEchoApp();
+
+  int Run(int argc, const char* const* argv);
+  int ProcessCommandLine(int argc, const char* const* argv);
+  int ParseCommandLine(int argc, const char* const* argv, int& nErrorCode,
+                       CString& strErrorName, CString& strErrorOther);
+
+  void ShowBanner();
+  void ShowUsage();
+  void ShowError(int nStatus);
+  void ShowSyntaxError(int nErrorCode, CString strName, CString strOther);
+
+  void FormatMessageText();
+  CString GetDateText(int nType);
+  CString GetTimeText(int nType);
+
+  int WriteLog();
+
+  void RunTimer();
+  void WaitForKey();
+
+  bool m_bMessage;
+  bool m_bFormat;
+  bool m_bRepeat;
+  bool m_bLogOnly;
+  bool m_bDisplayOnly;
+  bool m_bNewLog;
+  bool m_bPause;
+  bool m_bNoCountdown;
+  bool m_bNoNewline;
+  int m_nCmdLength;
+  CString m_strProgramName;
+  CString m_strVersion;
+  CString m_strMessage;
+  CString m_strErrorLevel;
+  CString m_strRepeat;
+  CString m_strLogFile;
+  CString m_strTimer;
+
+ private:
+  CEchoApp(const CEchoApp&);
+  CEchoApp& operator=(const CEchoApp&);
+};
+
+// Writes one report line: its text, one line feed, and a flush.
+void WriteLine(const CString& strLine);
+
+#endif

@@ -1,0 +1,96 @@
+// The waits: the countdown timer of /P:n and /T:n, and the key wait of /P.
+// Both sleep in the operating system until a key arrives or the clock's
+// second changes; neither spins.
+#include <ctime>
+#include <iostream>
+
+#include "EchoApp.h"
+#include "Platform.h"
+
+namespace {
+
+const int KEY_ESCAPE = 27;
+// How long one sleep lasts while only a key can end the wait.
+const int KEY_WAIT_MILLIS = 60000;
+
+void WriteText(const CString& strText) {
+  std::cout << strText;
+  std::cout.flush();
+}
+
+// Blanks a count of nWidth characters and leaves the cursor where it began.
+void WriteErase(int nWidth) {
+  unsigned nCount = unsigned(nWidth);
+  WriteText(CString('\b', nCount) + CString(' ', nCount) +
+            CString('\b', nCount));
+}
+
+int Width(int nCount) { return CString(nCount).GetLength(); }
+
+// One key press. A special key's prefix 0 is followed by its second code;
+// 0 comes back only when the prefix arrived alone.
+int ReadKeyCode() {
+  int nKey = PlatformReadKey();
+  if (nKey == 0 && PlatformKeyWaiting()) nKey = PlatformReadKey();
+  return nKey;
+}
+
+}  // namespace
+
+void CEchoApp::RunTimer() {
+  int nCount = m_strTimer.ToInt();
+  int nWidth = Width(nCount);
+  bool bCounting = true;
+  // /T:n never touches the keyboard: keys typed meanwhile stay unread.
+  bool bKeyboard = m_bPause && PlatformKeyboardOpen();
+  if (!m_bNoCountdown) WriteText(CString(nCount));
+  std::time_t tLast = PlatformNow();
+
+  while (nCount != 0) {
+    if (bKeyboard && PlatformKeyWaiting()) {
+      int nKey = ReadKeyCode();
+      if (nKey != 0 && nKey != KEY_ESCAPE) break;
+      if (nKey == KEY_ESCAPE) {
+        if (!bCounting) break;
+        if (!m_bNoCountdown) WriteErase(nWidth);
+        WriteText(" <ESC> pressed, timer canceled.");
+        bCounting = false;
+        continue;
+      }
+    }
+    if (!bCounting) {
+      PlatformWaitForKey(KEY_WAIT_MILLIS);
+      continue;
+    }
+    // The count falls once whenever the clock's whole second has moved on.
+    std::time_t tNow = PlatformNow();
+    if (tNow > tLast) {
+      if (!m_bNoCountdown) WriteErase(nWidth);
+      --nCount;
+      nWidth = Width(nCount);
+      if (!m_bNoCountdown) WriteText(CString(nCount));
+    }
+    tLast = tNow;
+    if (nCount == 0) break;
+    if (bKeyboard)
+      PlatformWaitForKey(PlatformMillisToNextSecond());
+    else
+      PlatformSleep(PlatformMillisToNextSecond());
+  }
+  // After Escape the count is already gone.
+  if (bCounting && !m_bNoCountdown) WriteErase(nWidth);
+  if (bKeyboard) PlatformKeyboardClose();
+}
+
+void CEchoApp::WaitForKey() {
+  // With no console keyboard nobody can press a key: return at once.
+  if (!PlatformKeyboardOpen()) return;
+  for (;;) {
+    while (!PlatformKeyWaiting()) {
+      if (!PlatformKeyboardOpen()) break;
+      PlatformWaitForKey(KEY_WAIT_MILLIS);
+    }
+    if (!PlatformKeyWaiting() || ReadKeyCode() != 0) break;
+  }
+  PlatformKeyboardClose();
+}

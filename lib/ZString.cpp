@@ -1,0 +1,491 @@
+#include "ZString.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ostream>
+
+#include "ErrorReporter.h"
+
+namespace {
+
+// The largest text the class holds: lengths and positions are 32-bit.
+const std::uint64_t MAX_TEXT_LENGTH = 0x7FFFFFFFu;
+
+const char g_szEmptyLiteral[] = "";
+
+bool IsLower(char ch) { return ch >= 'a' && ch <= 'z'; }
+bool IsUpper(char ch) { return ch >= 'A' && ch <= 'Z'; }
+char ToUpperAscii(char ch) { return IsLower(ch) ? char(ch - 'a' + 'A') : ch; }
+char ToLowerAscii(char ch) { return IsUpper(ch) ? char(ch - 'A' + 'a') : ch; }
+
+// strtol clamped to the 32-bit range, so that no text overflows.
+long ToInt32(const char* pszText) {
+  errno = 0;
+  long nValue = std::strtol(pszText, nullptr, 10);
+  if (nValue > INT32_MAX) return INT32_MAX;
+  if (nValue < INT32_MIN) return INT32_MIN;
+  return nValue;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- storage
+
+char* CString::AllocText(std::uint64_t nLength) {
+  void* pBuffer = nullptr;
+  if (nLength <= MAX_TEXT_LENGTH) pBuffer = std::malloc(std::size_t(nLength) + 1);
+  if (pBuffer == nullptr) {
+    CErrorReporter reporter;
+    reporter.ReportError(SEVERITY_FATAL, ERR_MEMORY_ALLOCATION,
+                         "CString::CreateCharString");
+    std::abort();  // not reached: a fatal report ends the process
+  }
+  char* pszBuffer = static_cast<char*>(pBuffer);
+  pszBuffer[0] = '\0';
+  return pszBuffer;
+}
+
+char* CString::CreateCharString(unsigned nCount) { return AllocText(nCount); }
+
+char* CString::DuplicateCharString() const {
+  std::size_t nLength = RawLength();
+  char* pszCopy = AllocText(nLength);
+  std::memcpy(pszCopy, Text(), nLength + 1);
+  return pszCopy;
+}
+
+const char* CString::Text() const {
+  return m_pszData != nullptr ? m_pszData : g_szEmptyLiteral;
+}
+
+std::size_t CString::RawLength() const { return std::strlen(Text()); }
+
+// Replaces the buffer by an exact-size copy of nLength bytes at pszText. The
+// copy is made before the old buffer is freed, so pszText may point into it.
+void CString::StoreText(const char* pszText, std::size_t nLength) {
+  char* pszNew = AllocText(nLength);
+  std::memcpy(pszNew, pszText, nLength);
+  pszNew[nLength] = '\0';
+  std::free(m_pszData);
+  m_pszData = pszNew;
+}
+
+void CString::SetEmpty() {
+  char* pszNew = AllocText(0);
+  std::free(m_pszData);
+  m_pszData = pszNew;
+  m_bEmptyItem = 0;
+}
+
+// Stores a computed text: the empty one clears the empty-item mark.
+void CString::AssignText(const char* pszText, std::size_t nLength) {
+  if (nLength == 0)
+    SetEmpty();
+  else
+    StoreText(pszText, nLength);
+}
+
+void CString::FreeAux() {
+  delete m_pAux1;
+  delete m_pAux2;
+  delete m_pAux3;
+  m_pAux1 = m_pAux2 = m_pAux3 = nullptr;
+  m_bReserved = 0;
+}
+
+// ---------------------------------------------------------- construction
+
+CString::CString()
+    : m_pszData(AllocText(0)), m_nLockLength(0), m_bReserved(0),
+      m_bEmptyItem(0), m_pAux1(nullptr), m_pAux2(nullptr), m_pAux3(nullptr) {}
+
+CString::CString(const char* pszText) : CString() {
+  if (pszText != nullptr && pszText[0] != '\0')
+    StoreText(pszText, std::strlen(pszText));
+}
+
+CString::CString(const CString& other) : CString(other.Text()) {}
+
+CString::CString(char ch, unsigned nCount) : CString() {
+  if (nCount == 1) *this = ch;
+  if (nCount >= 2) AssignRepeated(CString(ch, 1), nCount);
+}
+
+CString::CString(int nValue) : CString() {
+  char szDigits[16];
+  std::snprintf(szDigits, sizeof szDigits, "%d", nValue);
+  StoreText(szDigits, std::strlen(szDigits));
+}
+
+CString::CString(unsigned int nValue) : CString() {
+  char szDigits[16];
+  std::snprintf(szDigits, sizeof szDigits, "%u", nValue);
+  StoreText(szDigits, std::strlen(szDigits));
+}
+
+CString::CString(long nValue) : CString() {
+  char szDigits[24];
+  std::snprintf(szDigits, sizeof szDigits, "%ld", nValue);
+  StoreText(szDigits, std::strlen(szDigits));
+}
+
+CString::~CString() {
+  FreeAux();
+  std::free(m_pszData);
+}
+
+// ------------------------------------------------------ assignment, append
+
+CString& CString::operator=(char ch) {
+  if (IsLocked()) return *this;
+  StoreText(&ch, ch == '\0' ? 0 : 1);
+  return *this;
+}
+
+CString& CString::operator=(const char* pszText) {
+  if (IsLocked()) return *this;
+  if (pszText == nullptr || pszText[0] == '\0')
+    SetEmpty();
+  else
+    StoreText(pszText, std::strlen(pszText));
+  return *this;
+}
+
+CString& CString::operator=(const CString& other) {
+  if (this != &other) *this = other.Text();
+  return *this;
+}
+
+void CString::Empty() {
+  if (!IsLocked()) SetEmpty();
+}
+
+CString& CString::operator+=(const char* pszText) {
+  if (IsLocked() || pszText == nullptr || pszText[0] == '\0') return *this;
+  if (IsEmpty()) return *this = pszText;
+  std::size_t nOld = RawLength();
+  std::size_t nAdd = std::strlen(pszText);
+  char* pszNew = AllocText(std::uint64_t(nOld) + nAdd);
+  std::memcpy(pszNew, m_pszData, nOld);
+  std::memcpy(pszNew + nOld, pszText, nAdd);
+  pszNew[nOld + nAdd] = '\0';
+  std::free(m_pszData);
+  m_pszData = pszNew;
+  return *this;
+}
+
+CString& CString::operator+=(char ch) {
+  const char szOne[2] = {ch, '\0'};
+  return *this += szOne;
+}
+
+CString& CString::operator+=(const CString& other) {
+  return *this += other.Text();
+}
+
+CString operator+(const CString& a, const CString& b) {
+  CString result(a);
+  result += b;
+  return result;
+}
+
+CString operator+(const CString& a, const char* b) {
+  CString result(a);
+  result += b;
+  return result;
+}
+
+CString operator+(const char* a, const CString& b) {
+  CString result(a);
+  result += b;
+  return result;
+}
+
+// ------------------------------------------------------ comparison, access
+
+bool CString::operator==(const CString& other) const {
+  return std::strcmp(Text(), other.Text()) == 0;
+}
+
+bool CString::operator==(const char* pszText) const {
+  return pszText != nullptr && std::strcmp(Text(), pszText) == 0;
+}
+
+bool CString::operator!=(const CString& other) const { return !(*this == other); }
+
+bool CString::operator!=(const char* pszText) const { return !(*this == pszText); }
+
+int CString::GetLength() const { return int(RawLength()); }
+
+bool CString::IsEmpty() const { return Text()[0] == '\0'; }
+
+char CString::GetAt(unsigned nPos) const {
+  return nPos < RawLength() ? Text()[nPos] : '\0';
+}
+
+const char* CString::GetString() const { return Text(); }
+
+std::ostream& operator<<(std::ostream& out, const CString& s) {
+  return out.write(s.GetString(), s.GetLength());
+}
+
+int CString::ToInt() const { return IsLocked() ? 0 : int(ToInt32(Text())); }
+
+long CString::ToLong() const { return IsLocked() ? 0 : ToInt32(Text()); }
+
+// ---------------------------------------------------------- buffer lending
+
+char* CString::GetBuffer(unsigned nCount) {
+  if (nCount == 0) {
+    if (IsLocked())
+      m_nLockLength = 0;
+    else
+      SetEmpty();
+    return m_pszData;
+  }
+  std::size_t nKeep = RawLength();
+  if (nKeep > nCount) nKeep = nCount;
+  char* pszNew = AllocText(nCount);
+  std::memcpy(pszNew, Text(), nKeep);
+  pszNew[nKeep] = '\0';
+  std::free(m_pszData);
+  m_pszData = pszNew;
+  m_nLockLength = nCount;
+  return m_pszData;
+}
+
+bool CString::ReleaseBuffer() {
+  // A borrower that forgot the terminator still leaves a bounded text.
+  if (IsLocked()) m_pszData[m_nLockLength] = '\0';
+  std::size_t nLength = RawLength();
+  if (nLength != 0)
+    StoreText(m_pszData, nLength);
+  else if (!IsLocked())
+    SetEmpty();
+  FreeAux();
+  m_nLockLength = 0;
+  return true;
+}
+
+// ---------------------------------------------------------- case changes
+
+CString CString::MakeUpper() {
+  if (IsLocked()) return CString();
+  for (char* p = m_pszData; *p != '\0'; ++p) *p = ToUpperAscii(*p);
+  return *this;
+}
+
+CString CString::MakeLower() {
+  if (IsLocked()) return CString();
+  for (char* p = m_pszData; *p != '\0'; ++p) *p = ToLowerAscii(*p);
+  return *this;
+}
+
+CString CString::MakeUpperAt(unsigned nPos) {
+  if (IsLocked() || nPos >= RawLength()) return CString();
+  m_pszData[nPos] = ToUpperAscii(m_pszData[nPos]);
+  return *this;
+}
+
+// ------------------------------------------------------------------ search
+
+int CString::Find(CString sub) const {
+  if (IsEmpty() || sub.IsEmpty()) return -1;
+  const char* pszHit = std::strstr(Text(), sub.Text());
+  return pszHit != nullptr ? int(pszHit - Text()) : -1;
+}
+
+// Overlapping occurrences count: the search resumes one byte after a match.
+int CString::FindOccurrence(CString sub, unsigned nOccurrence) const {
+  if (IsEmpty() || sub.IsEmpty()) return -1;
+  unsigned nFound = 0;
+  int nPos = -1;
+  const char* pszHit = std::strstr(Text(), sub.Text());
+  while (pszHit != nullptr) {
+    ++nFound;
+    nPos = int(pszHit - Text());
+    if (nOccurrence >= 1 && nFound >= nOccurrence) break;
+    pszHit = std::strstr(pszHit + 1, sub.Text());
+  }
+  if (nOccurrence >= 1 && nFound != nOccurrence) return -1;
+  return nPos;
+}
+
+int CString::FindLast(CString sub) const { return FindOccurrence(sub, 0); }
+
+bool CString::Contains(CString sub) const { return Find(sub) >= 0; }
+
+bool CString::StartsWith(CString sub) const {
+  std::size_t nSub = sub.RawLength();
+  if (nSub == 0 || RawLength() < nSub) return false;
+  return std::memcmp(Text(), sub.Text(), nSub) == 0;
+}
+
+bool CString::EndsWith(CString sub) const {
+  std::size_t nSub = sub.RawLength();
+  std::size_t nLength = RawLength();
+  if (nSub == 0 || nLength < nSub) return false;
+  return std::memcmp(Text() + nLength - nSub, sub.Text(), nSub) == 0;
+}
+
+// Matches do not overlap: the scan resumes after each match.
+int CString::Count(CString sub) const {
+  if (IsEmpty() || sub.IsEmpty()) return 0;
+  std::size_t nSub = sub.RawLength();
+  int nCount = 0;
+  for (const char* p = std::strstr(Text(), sub.Text()); p != nullptr;
+       p = std::strstr(p + nSub, sub.Text()))
+    ++nCount;
+  return nCount;
+}
+
+// ----------------------------------------------------------------- slicing
+
+CString CString::Left(int nCount) const {
+  int nLength = GetLength();
+  if (nCount == 0 || nLength == 0) return CString();
+  if (nCount < 0 || nCount >= nLength) return *this;
+  CString result;
+  result.StoreText(Text(), std::size_t(nCount));
+  return result;
+}
+
+CString CString::Mid(int nStart, unsigned nCount) const {
+  int nLength = GetLength();
+  if (nStart >= nLength) return CString();
+  if (nStart < 0) nStart = 0;
+  unsigned nRest = unsigned(nLength - nStart);
+  if (nCount == 0 || nCount > nRest) nCount = nRest;
+  CString result;
+  result.StoreText(Text() + nStart, nCount);
+  return result;
+}
+
+CString CString::Right(unsigned nCount) const {
+  unsigned nLength = unsigned(GetLength());
+  if (nCount == 0 || m_pszData == nullptr) return CString();
+  if (nCount >= nLength) return *this;
+  return CString(Text() + (nLength - nCount));
+}
+
+// ----------------------------------------------------------------- editing
+
+// Every match is found in the old text only, so the inserted text is never
+// searched again. The result is sized first and built in one buffer.
+bool CString::Replace(CString search, CString replacement) {
+  if (IsLocked() || search.IsEmpty()) return false;
+  int nMatches = Count(search);
+  if (nMatches == 0) return true;
+  std::size_t nSearch = search.RawLength();
+  std::size_t nInsert = replacement.RawLength();
+  std::uint64_t nNew = std::uint64_t(RawLength()) - std::uint64_t(nMatches) * nSearch +
+                       std::uint64_t(nMatches) * nInsert;
+  char* pszNew = AllocText(nNew);
+  char* pszOut = pszNew;
+  const char* pszRest = Text();
+  for (const char* pszHit = std::strstr(pszRest, search.Text()); pszHit != nullptr;
+       pszHit = std::strstr(pszRest, search.Text())) {
+    std::memcpy(pszOut, pszRest, std::size_t(pszHit - pszRest));
+    pszOut += pszHit - pszRest;
+    std::memcpy(pszOut, replacement.Text(), nInsert);
+    pszOut += nInsert;
+    pszRest = pszHit + nSearch;
+  }
+  std::strcpy(pszOut, pszRest);
+  std::free(m_pszData);
+  m_pszData = pszNew;
+  if (nNew == 0) SetEmpty();
+  return true;
+}
+
+// One buffer of the final size, filled by doubling what is already copied,
+// so the cost is linear in the result.
+const char* CString::AssignRepeated(CString src, unsigned nCount) {
+  if (IsLocked()) return Text();
+  std::uint64_t nUnit = src.RawLength();
+  std::uint64_t nTotal = nUnit * nCount;
+  if (nTotal == 0) {
+    SetEmpty();
+    return Text();
+  }
+  char* pszNew = AllocText(nTotal);
+  std::memcpy(pszNew, src.Text(), std::size_t(nUnit));
+  std::uint64_t nDone = nUnit;
+  while (nDone < nTotal) {
+    std::uint64_t nChunk = nDone < nTotal - nDone ? nDone : nTotal - nDone;
+    std::memcpy(pszNew + nDone, pszNew, std::size_t(nChunk));
+    nDone += nChunk;
+  }
+  pszNew[nTotal] = '\0';
+  std::free(m_pszData);
+  m_pszData = pszNew;
+  return Text();
+}
+
+const char* CString::Repeat(unsigned nCount) {
+  return AssignRepeated(CString(*this), nCount);
+}
+
+const char* CString::TrimLeft(CString set) {
+  if (IsLocked() || set.IsEmpty()) return Text();
+  const char* pszStart = Text();
+  while (*pszStart != '\0' && std::strchr(set.Text(), *pszStart) != nullptr)
+    ++pszStart;
+  if (pszStart != Text()) AssignText(pszStart, std::strlen(pszStart));
+  return Text();
+}
+
+const char* CString::TrimRight(CString set) {
+  if (IsLocked() || set.IsEmpty()) return Text();
+  std::size_t nLength = RawLength();
+  std::size_t nKeep = nLength;
+  while (nKeep > 0 && std::strchr(set.Text(), Text()[nKeep - 1]) != nullptr)
+    --nKeep;
+  if (nKeep != nLength) AssignText(Text(), nKeep);
+  return Text();
+}
+
+const char* CString::Trim(CString set) {
+  TrimLeft(set);
+  return TrimRight(set);
+}
+
+// ---------------------------------------------------------- delimited list
+
+// An empty first item leaves the text "" but is remembered, so that the
+// next item is still preceded by the separator.
+void CString::AddToken(CString item, CString separator) {
+  if (IsLocked()) return;
+  if (m_bEmptyItem || !IsEmpty()) *this += separator;
+  if (m_bEmptyItem)
+    m_bEmptyItem = 0;
+  else if (IsEmpty() && item.IsEmpty())
+    m_bEmptyItem = 1;
+  *this += item;
+}
+
+int CString::GetTokenCount(CString separator) const {
+  if (m_bEmptyItem) return 1;
+  if (IsEmpty() || separator.IsEmpty()) return 0;
+  return Count(separator) + 1;
+}
+
+CString CString::GetToken(int nIndex, CString separator) const {
+  if (separator.IsEmpty()) return CString();
+  CString work(*this);
+  work.Trim(" \t\n");
+  if (work.IsEmpty()) return CString();
+  if (nIndex == 0) {
+    int nPos = work.Find(separator);
+    return nPos < 0 ? work : work.Left(nPos);
+  }
+  unsigned nNth = nIndex > 0 ? unsigned(nIndex) : 0;
+  int nPos = work.FindOccurrence(separator, nNth);
+  if (nPos < 0) return CString();
+  CString rest = work.Mid(nPos + separator.GetLength(), 0);
+  int nNext = rest.Find(separator);
+  return nNext < 0 ? rest : rest.Left(nNext);
+}

@@ -1,0 +1,63 @@
+// What the tool needs of the operating system. One source per system
+// implements it; unit tests link a scripted stand-in instead.
+#ifndef ZARVO_PLATFORM_PLATFORM_H
+#define ZARVO_PLATFORM_PLATFORM_H
+
+#include <cstddef>
+#include <ctime>
+
+class CString;
+
+// ----------------------------------------------------------------- keyboard
+// The console's own keyboard, never standard input. Special keys arrive as
+// the prefix code 0 followed by a second code on the next read.
+
+// Takes the console keyboard for reading keys without echo. False when the
+// process has no console keyboard; then no key is ever waiting.
+bool PlatformKeyboardOpen();
+
+// Gives the console back exactly as it was before PlatformKeyboardOpen.
+void PlatformKeyboardClose();
+
+// Whether a key is waiting; never blocks.
+bool PlatformKeyWaiting();
+
+// The next key code; call only when a key is waiting.
+int PlatformReadKey();
+
+// Sleeps until a key is waiting or nMillis have passed; true for a key.
+// Without a console keyboard it simply sleeps.
+bool PlatformWaitForKey(int nMillis);
+
+// -------------------------------------------------------------------- clock
+
+// Current calendar time in whole seconds.
+std::time_t PlatformNow();
+
+// Milliseconds until the clock's whole second next changes (1 to 1000).
+int PlatformMillisToNextSecond();
+
+// Sleeps for nMillis without reading the keyboard.
+void PlatformSleep(int nMillis);
+
+// Local broken-down time of tTime; false when it cannot be converted.
+bool PlatformLocalTime(std::time_t tTime, std::tm* pTm);
+
+// ---------------------------------------------------- environment and files
+
+// The value of an environment variable; false (and "") when it is not set.
+bool PlatformGetEnv(const char* pszName, CString& strValue);
+
+enum { DELETE_OK = 0, DELETE_MISSING = 1, DELETE_FAILED = 2 };
+
+// Deletes a file: DELETE_OK, DELETE_MISSING when there was none, or
+// DELETE_FAILED for every other reason.
+int PlatformDeleteFile(const char* pszPath);
+
+// Appends nLength bytes to the file at pszPath, creating it when missing and
+// sharing it with other writers, in one write request placed at the end of
+// the file. False when the file cannot be opened or the write fails.
+bool PlatformAppendFile(const char* pszPath, const char* pData,
+                        std::size_t nLength);
+
+#endif

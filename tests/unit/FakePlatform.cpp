@@ -1,0 +1,162 @@
+#include "FakePlatform.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "Platform.h"
+#include "ZString.h"
+
+namespace {
+
+struct TimedKey {
+  long nAt;
+  int nCode;
+};
+struct ClockJump {
+  long nAt;
+  long nSeconds;
+};
+
+std::time_t g_tStart = fake::DEFAULT_START;
+long g_nNowMillis = 0;  // since the start
+bool g_bKeyboard = true;
+bool g_bOpen = false;
+int g_nOpenCount = 0;
+std::vector<TimedKey> g_aKeys;
+std::vector<ClockJump> g_aJumps;
+std::map<std::string, std::string> g_mapEnv;
+std::map<std::string, std::string> g_mapFiles;
+int g_nDeleteResult = DELETE_OK;
+bool g_bAppendFails = false;
+int g_nAppendCalls = 0;
+long g_nIdlePolls = 0;
+
+// A wait that never lets the fake clock move is a busy loop: stop the test.
+void CountIdlePoll() {
+  if (++g_nIdlePolls > 100000) {
+    std::fprintf(stderr, "fake platform: polled 100000 times without sleeping\n");
+    std::abort();
+  }
+}
+
+void Advance(long nMillis) {
+  g_nIdlePolls = 0;
+  g_nNowMillis += nMillis;
+  if (g_nNowMillis > 24L * 3600 * 1000) {
+    std::fprintf(stderr, "fake platform: a wait ran for a whole day\n");
+    std::abort();
+  }
+}
+
+bool KeyDue() {
+  return g_bKeyboard && !g_aKeys.empty() && g_aKeys.front().nAt <= g_nNowMillis;
+}
+
+}  // namespace
+
+namespace fake {
+
+void Reset(std::time_t tStart, int nStartMillis) {
+  g_tStart = tStart;
+  g_nNowMillis = nStartMillis;
+  g_bKeyboard = true;
+  g_bOpen = false;
+  g_nOpenCount = 0;
+  g_aKeys.clear();
+  g_aJumps.clear();
+  g_mapEnv.clear();
+  g_mapFiles.clear();
+  g_nDeleteResult = DELETE_OK;
+  g_bAppendFails = false;
+  g_nAppendCalls = 0;
+  g_nIdlePolls = 0;
+}
+
+void AddKey(long nAtMillis, int nCode) { g_aKeys.push_back({nAtMillis, nCode}); }
+void AddClockJump(long nAtMillis, long nSeconds) {
+  g_aJumps.push_back({nAtMillis, nSeconds});
+}
+void SetKeyboard(bool bPresent) { g_bKeyboard = bPresent; }
+long ElapsedMillis() { return g_nNowMillis; }
+int KeysLeft() { return int(g_aKeys.size()); }
+bool KeyboardIsOpen() { return g_bOpen; }
+int KeyboardOpenCount() { return g_nOpenCount; }
+void SetEnv(const std::string& strName, const std::string& strValue) {
+  g_mapEnv[strName] = strValue;
+}
+int& DeleteResult() { return g_nDeleteResult; }
+bool& AppendFails() { return g_bAppendFails; }
+std::map<std::string, std::string>& Files() { return g_mapFiles; }
+int AppendCalls() { return g_nAppendCalls; }
+
+}  // namespace fake
+
+bool PlatformKeyboardOpen() {
+  if (!g_bKeyboard) return false;
+  if (!g_bOpen) ++g_nOpenCount;
+  g_bOpen = true;
+  return true;
+}
+
+void PlatformKeyboardClose() { g_bOpen = false; }
+
+bool PlatformKeyWaiting() {
+  CountIdlePoll();
+  return KeyDue();
+}
+
+int PlatformReadKey() {
+  if (!KeyDue()) return 0;
+  int nCode = g_aKeys.front().nCode;
+  g_aKeys.erase(g_aKeys.begin());
+  return nCode;
+}
+
+bool PlatformWaitForKey(int nMillis) {
+  if (KeyDue()) return true;
+  long nUntil = g_nNowMillis + nMillis;
+  if (g_bKeyboard && !g_aKeys.empty() && g_aKeys.front().nAt <= nUntil) {
+    Advance(g_aKeys.front().nAt - g_nNowMillis);
+    return true;
+  }
+  Advance(nMillis);
+  return false;
+}
+
+std::time_t PlatformNow() {
+  CountIdlePoll();
+  long nJump = 0;
+  for (const ClockJump& jump : g_aJumps)
+    if (jump.nAt <= g_nNowMillis) nJump += jump.nSeconds;
+  return g_tStart + g_nNowMillis / 1000 + nJump;
+}
+
+int PlatformMillisToNextSecond() { return int(1000 - g_nNowMillis % 1000); }
+
+void PlatformSleep(int nMillis) { Advance(nMillis); }
+
+bool PlatformLocalTime(std::time_t tTime, std::tm* pTm) {
+  return gmtime_r(&tTime, pTm) != nullptr;
+}
+
+bool PlatformGetEnv(const char* pszName, CString& strValue) {
+  auto it = g_mapEnv.find(pszName);
+  strValue = it == g_mapEnv.end() ? "" : it->second.c_str();
+  return it != g_mapEnv.end();
+}
+
+int PlatformDeleteFile(const char* pszPath) {
+  auto it = g_mapFiles.find(pszPath);
+  if (it == g_mapFiles.end()) return DELETE_MISSING;
+  if (g_nDeleteResult == DELETE_OK) g_mapFiles.erase(it);
+  return g_nDeleteResult;
+}
+
+bool PlatformAppendFile(const char* pszPath, const char* pData,
+                        std::size_t nLength) {
+  ++g_nAppendCalls;
+  if (g_bAppendFails) return false;
+  g_mapFiles[pszPath].append(pData, nLength);
+  return true;
+}

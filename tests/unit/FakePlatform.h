@@ -1,0 +1,45 @@
+// A scripted stand-in for the platform, linked into the unit tests instead
+// of the real one: a clock that moves only when the code under test sleeps,
+// keys that arrive at chosen moments, an in-memory environment and files.
+#ifndef ZARVO_TESTS_FAKEPLATFORM_H
+#define ZARVO_TESTS_FAKEPLATFORM_H
+
+#include <ctime>
+#include <map>
+#include <string>
+
+namespace fake {
+
+// Sunday 31 December 2006, 16:12:13; the fake local time is this in UTC.
+const std::time_t DEFAULT_START = 1167581533;
+
+// Back to a fresh state: clock at nStartSeconds + nStartMillis, keyboard
+// present, no keys, no jumps, empty environment and files.
+void Reset(std::time_t tStart = DEFAULT_START, int nStartMillis = 0);
+
+// A key code that becomes readable nAtMillis after the start.
+void AddKey(long nAtMillis, int nCode);
+
+// The clock reading jumps by nSeconds once nAtMillis have passed.
+void AddClockJump(long nAtMillis, long nSeconds);
+
+void SetKeyboard(bool bPresent);
+
+// Milliseconds that have passed since the start.
+long ElapsedMillis();
+
+// Keys still unread, and whether the keyboard is open now.
+int KeysLeft();
+bool KeyboardIsOpen();
+int KeyboardOpenCount();
+
+// Environment and files.
+void SetEnv(const std::string& strName, const std::string& strValue);
+int& DeleteResult();  // what PlatformDeleteFile answers for an existing file
+bool& AppendFails();  // every open for appending fails
+std::map<std::string, std::string>& Files();
+int AppendCalls();
+
+}  // namespace fake
+
+#endif
