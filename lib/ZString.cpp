@@ -378,7 +378,10 @@ CString CString::Right(unsigned nCount) const {
 bool CString::Replace(CString search, CString replacement) {
   if (IsLocked() || search.IsEmpty()) return false;
   int nMatches = Count(search);
-  if (nMatches == 0) return true;
+  if (nMatches == 0) {
+    if (IsEmpty()) SetEmpty();  // an empty result still clears the mark
+    return true;
+  }
   std::size_t nSearch = search.RawLength();
   std::size_t nInsert = replacement.RawLength();
   std::uint64_t nNew = std::uint64_t(RawLength()) - std::uint64_t(nMatches) * nSearch +
@@ -429,22 +432,25 @@ const char* CString::Repeat(unsigned nCount) {
   return AssignRepeated(CString(*this), nCount);
 }
 
+// A trim that leaves "" stores it by assignment, which clears the empty-item
+// mark even when there was nothing to cut; an empty set cuts nothing.
 const char* CString::TrimLeft(CString set) {
-  if (IsLocked() || set.IsEmpty()) return Text();
+  if (IsLocked()) return Text();
   const char* pszStart = Text();
   while (*pszStart != '\0' && std::strchr(set.Text(), *pszStart) != nullptr)
     ++pszStart;
-  if (pszStart != Text()) AssignText(pszStart, std::strlen(pszStart));
+  if (pszStart != Text() || *pszStart == '\0')
+    AssignText(pszStart, std::strlen(pszStart));
   return Text();
 }
 
 const char* CString::TrimRight(CString set) {
-  if (IsLocked() || set.IsEmpty()) return Text();
+  if (IsLocked()) return Text();
   std::size_t nLength = RawLength();
   std::size_t nKeep = nLength;
   while (nKeep > 0 && std::strchr(set.Text(), Text()[nKeep - 1]) != nullptr)
     --nKeep;
-  if (nKeep != nLength) AssignText(Text(), nKeep);
+  if (nKeep != nLength || nKeep == 0) AssignText(Text(), nKeep);
   return Text();
 }
 
