@@ -1,7 +1,9 @@
 #include "ErrorReporter.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -32,11 +34,16 @@ const char* LeadText(int nCode) {
   }
 }
 
-// Appends pszText to the area at *pnUsed, stopping one byte short of its end
-// so that the terminator always fits.
+const char PARSE_CLOSING[] =
+    "The data file may not be in the correct format "
+    "or it may be corrupt.\n\n";
+
+// Appends at most nMax bytes of pszText to the area at *pnUsed, stopping one
+// byte short of its end so that the terminator always fits.
 void AppendCut(char* pszOut, unsigned nSize, unsigned* pnUsed,
-               const char* pszText) {
-  while (*pszText != '\0' && *pnUsed + 1 < nSize) pszOut[(*pnUsed)++] = *pszText++;
+               const char* pszText, unsigned nMax = UINT_MAX) {
+  while (*pszText != '\0' && nMax-- > 0 && *pnUsed + 1 < nSize)
+    pszOut[(*pnUsed)++] = *pszText++;
   pszOut[*pnUsed] = '\0';
 }
 
@@ -55,14 +62,15 @@ void CErrorReporter::ComposeReport(int nCode, const char* pszLocation,
     AppendCut(pszOut, nSize, &nUsed, pszLocation != nullptr ? pszLocation : "");
     return;
   }
-  // A parse report puts the location between its lines and its advice.
+  // A parse report puts the location between its lines and its advice; a
+  // long location is cut so that the advice after it still fits.
   if (pszLocation != nullptr && pszLocation[0] != '\0') {
-    AppendCut(pszOut, nSize, &nUsed, pszLocation);
+    unsigned nTail = unsigned(std::strlen(PARSE_CLOSING)) + 2;
+    unsigned nRoom = nUsed + nTail + 1 < nSize ? nSize - 1 - nUsed - nTail : 0;
+    AppendCut(pszOut, nSize, &nUsed, pszLocation, nRoom);
     AppendCut(pszOut, nSize, &nUsed, "\n\n");
   }
-  AppendCut(pszOut, nSize, &nUsed,
-            "The data file may not be in the correct format "
-            "or it may be corrupt.\n\n");
+  AppendCut(pszOut, nSize, &nUsed, PARSE_CLOSING);
 }
 
 void CErrorReporter::ReportError(int nSeverity, int nCode,
