@@ -1,6 +1,6 @@
 // The /F formatter: backslash escapes and the date and time variables.
-#include <clocale>
 #include <climits>
+#include <clocale>
 #include <ctime>
 
 #include "EchoApp.h"
@@ -19,9 +19,8 @@ const int NO_TYPE = -1;
 
 const char* DateFormat(int nType) {
   static const char* const s_apszFormats[] = {
-      "%a %m/%d/%Y", "%A, %B %d, %Y", "%a, %b %d, %Y", "%b %d, %Y",
-      "%m-%d-%Y",    "%m/%d/%Y",      "%Y-%m-%d",      "%Y-%b-%d",
-      "%Y-%B-%d",    "%Y%m%d"};
+      "%a %m/%d/%Y", "%A, %B %d, %Y", "%a, %b %d, %Y", "%b %d, %Y", "%m-%d-%Y",
+      "%m/%d/%Y",    "%Y-%m-%d",      "%Y-%b-%d",      "%Y-%B-%d",  "%Y%m%d"};
   return nType >= 0 && nType <= 9 ? s_apszFormats[nType] : nullptr;
 }
 
@@ -46,14 +45,16 @@ CString FormatNow(const char* pszFormat, int nSize) {
 }
 
 // The type number of a token "%<digits>d": no digits give 0, a run too long
-// for a 32-bit number gives no type at all.
+// for a 32-bit number gives no type at all. The bound is tested before each
+// step, so no width of long is assumed and nothing overflows.
 int TokenType(const CString& strToken) {
-  long nType = 0;
+  int nType = 0;
   for (int i = 1; i < strToken.GetLength() - 1; ++i) {
-    nType = nType * 10 + (strToken.GetAt(unsigned(i)) - '0');
-    if (nType > INT_MAX) return NO_TYPE;
+    int nDigit = strToken.GetAt(unsigned(i)) - '0';
+    if (nType > (INT_MAX - nDigit) / 10) return NO_TYPE;
+    nType = nType * 10 + nDigit;
   }
-  return int(nType);
+  return nType;
 }
 
 bool IsDigit(char ch) { return ch >= '0' && ch <= '9'; }
