@@ -59,9 +59,14 @@ void CEchoApp::RunTimer() {
       }
     }
     if (!bCounting) {
+      // Only a key ends this wait, so a keyboard that is gone ends it too.
+      if (!PlatformKeyboardOpen()) break;
       PlatformWaitForKey(KEY_WAIT_MILLIS);
       continue;
     }
+    // Taken before the clock reading, the time to the next second can only
+    // come out short, so a wait never sleeps past a change of the second.
+    int nMillis = PlatformMillisToNextSecond();
     // The count falls once whenever the clock's whole second has moved on.
     std::time_t tNow = PlatformNow();
     if (tNow > tLast) {
@@ -73,9 +78,9 @@ void CEchoApp::RunTimer() {
     tLast = tNow;
     if (nCount == 0) break;
     if (bKeyboard)
-      PlatformWaitForKey(PlatformMillisToNextSecond());
+      PlatformWaitForKey(nMillis);
     else
-      PlatformSleep(PlatformMillisToNextSecond());
+      PlatformSleep(nMillis);
   }
   // After Escape the count is already gone.
   if (bCounting && !m_bNoCountdown) WriteErase(nWidth);

@@ -16,28 +16,34 @@
 
 namespace {
 
-// How long an Escape byte waits for the rest of a key sequence.
+// How long an Escape byte waits for the rest of a key sequence: a terminal
+// sends a whole sequence at once, a person cannot type two keys this fast.
 const int SEQUENCE_MILLIS = 50;
 const int KEY_ESCAPE = 27;
+// The second code a PC console gives Ctrl+@, whose byte here is 0, the
+// prefix code itself.
+const int CODE_CTRL_AT = 3;
 
-// The terminal as it was found, given back on every way out.
+// The terminal as it was found, given back on every way out. g_bRaw is read
+// by the signal handlers.
 int g_nTty = -1;
 bool g_bTtyGone = false;
 struct termios g_tSaved;
-bool g_bRaw = false;
+volatile sig_atomic_t g_bRaw = 0;
 
-// Bytes read ahead while telling a lone Escape from a sequence, and the
+// A byte read while telling keys apart that belongs to the next key, and the
 // second code of a special key that is still to be delivered.
-unsigned char g_abAhead[32];
-int g_nAheadStart = 0;
-int g_nAheadEnd = 0;
+int g_nAheadByte = -1;
 int g_nPendingCode = -1;
 
 const int g_anSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP};
-struct sigaction g_aOldActions[sizeof g_anSignals / sizeof g_anSignals[0]];
+const int SIGNAL_COUNT = int(sizeof g_anSignals / sizeof g_anSignals[0]);
+struct sigaction g_aOldActions[SIGNAL_COUNT];
+bool g_abHandled[SIGNAL_COUNT];
 
 void SetRawMode() {
   struct termios tRaw = g_tSaved;
+  // Signals stay on: Ctrl+C, Ctrl+\ and Ctrl+Z keep working.
   tRaw.c_lflag &= tcflag_t(~(ICANON | ECHO));
   tRaw.c_cc[VMIN] = 1;
   tRaw.c_cc[VTIME] = 0;
@@ -48,14 +54,22 @@ void RestoreTerminal() {
   if (g_bRaw) tcsetattr(g_nTty, TCSANOW, &g_tSaved);
 }
 
-// Ctrl+C, termination, hang-up: give the terminal back, then end by the same
-// signal so that the caller sees it.
+struct sigaction HandlerAction(void (*pHandler)(int)) {
+  struct sigaction tAction;
+  std::memset(&tAction, 0, sizeof tAction);
+  tAction.sa_handler = pHandler;
+  // One handler at a time: none of them runs inside another.
+  sigemptyset(&tAction.sa_mask);
+  for (int nSignal : g_anSignals) sigaddset(&tAction.sa_mask, nSignal);
+  return tAction;
+}
+
+// Ctrl+C, Ctrl+\, termination, hang-up: give the terminal back, then end by
+// the same signal so that the caller sees it.
 void OnEndSignal(int nSignal) {
-  int nErrno = errno;
   RestoreTerminal();
   signal(nSignal, SIG_DFL);
-  raise(nSignal);  // delivered when the handler returns
-  errno = nErrno;
+  raise(nSignal);  // blocked in here: delivered when the handler returns
 }
 
 // Ctrl+Z: give the terminal back while stopped, take it again on resume.
@@ -68,37 +82,39 @@ void OnStopSignal(int nSignal) {
   sigaddset(&tSet, nSignal);
   sigprocmask(SIG_UNBLOCK, &tSet, nullptr);
   raise(nSignal);  // stops here until SIGCONT
-  struct sigaction tAction;
-  std::memset(&tAction, 0, sizeof tAction);
-  tAction.sa_handler = OnStopSignal;
+  struct sigaction tAction = HandlerAction(OnStopSignal);
   sigaction(nSignal, &tAction, nullptr);
   if (g_bRaw) SetRawMode();
   errno = nErrno;
 }
 
+// A signal the caller chose to ignore (nohup, a background job) stays
+// ignored; every other one restores the terminal first.
 void InstallHandlers() {
-  for (std::size_t i = 0; i < sizeof g_anSignals / sizeof g_anSignals[0]; ++i) {
-    struct sigaction tAction;
-    std::memset(&tAction, 0, sizeof tAction);
-    tAction.sa_handler =
-        g_anSignals[i] == SIGTSTP ? OnStopSignal : OnEndSignal;
+  for (int i = 0; i < SIGNAL_COUNT; ++i) {
+    struct sigaction tOld;
+    sigaction(g_anSignals[i], nullptr, &tOld);
+    g_abHandled[i] =
+        (tOld.sa_flags & SA_SIGINFO) != 0 || tOld.sa_handler != SIG_IGN;
+    if (!g_abHandled[i]) continue;
+    struct sigaction tAction =
+        HandlerAction(g_anSignals[i] == SIGTSTP ? OnStopSignal : OnEndSignal);
     sigaction(g_anSignals[i], &tAction, &g_aOldActions[i]);
   }
 }
 
 void RemoveHandlers() {
-  for (std::size_t i = 0; i < sizeof g_anSignals / sizeof g_anSignals[0]; ++i)
-    sigaction(g_anSignals[i], &g_aOldActions[i], nullptr);
+  for (int i = 0; i < SIGNAL_COUNT; ++i)
+    if (g_abHandled[i]) sigaction(g_anSignals[i], &g_aOldActions[i], nullptr);
 }
 
 void RestoreAtExit() { PlatformKeyboardClose(); }
 
-// Waits up to nMillis for the terminal to have a byte; false on timeout.
+// Waits up to nMillis for the terminal to have a byte (or to hang up).
 bool TtyReadable(int nMillis) {
   if (g_nTty < 0) return false;
   struct pollfd tPoll = {g_nTty, POLLIN, 0};
-  int nReady = poll(&tPoll, 1, nMillis);
-  return nReady > 0;
+  return poll(&tPoll, 1, nMillis) > 0;
 }
 
 // The terminal is gone (hung up, closed): from now on there is no keyboard.
@@ -108,27 +124,52 @@ void DropTerminal() {
 }
 
 // Next byte from the terminal, waiting at most nMillis; -1 when none came.
+// One byte at a time: keys typed after the one that ends a wait stay in the
+// terminal for whatever reads it next.
 int NextByte(int nMillis) {
-  if (g_nAheadStart < g_nAheadEnd) return g_abAhead[g_nAheadStart++];
+  if (g_nAheadByte >= 0) {
+    int nByte = g_nAheadByte;
+    g_nAheadByte = -1;
+    return nByte;
+  }
   if (!TtyReadable(nMillis)) return -1;
+  unsigned char bByte = 0;
   ssize_t nRead;
   do {
-    nRead = read(g_nTty, g_abAhead, sizeof g_abAhead);
+    nRead = read(g_nTty, &bByte, 1);
   } while (nRead < 0 && errno == EINTR);
-  if (nRead <= 0) {
-    DropTerminal();
-    return -1;
-  }
-  g_nAheadStart = 1;
-  g_nAheadEnd = int(nRead);
-  return g_abAhead[0];
+  if (nRead == 1) return bByte;
+  if (nRead < 0 && errno == EAGAIN) return -1;  // another reader took it
+  DropTerminal();
+  return -1;
 }
 
-// Puts one byte back in front of the read-ahead.
-void UnreadByte() { --g_nAheadStart; }
+// The rest of a key that arrives as several bytes: the continuation bytes
+// of one UTF-8 character belong to the key press of its first byte.
+void SkipContinuation(int nLead) {
+  int nMore = nLead >= 0xF0 ? 3 : nLead >= 0xE0 ? 2 : 1;
+  while (nMore-- > 0) {
+    int nByte = NextByte(SEQUENCE_MILLIS);
+    if (nByte < 0) return;
+    if ((nByte & 0xC0) != 0x80) {
+      g_nAheadByte = nByte;
+      return;
+    }
+  }
+}
 
-// The second code of a key sequence, by its final byte: arrows and the
-// editing keys get the codes a PC console gives them.
+// Second codes of "ESC [ n ~" keys, by n, as a PC console numbers them.
+int TildeCode(int nNumber) {
+  static const int anCodes[] = {0,  71, 82, 83, 79, 73,  81, 71, 79,
+                                0,  0,  59, 60, 61, 62,  63, 0,  64,
+                                65, 66, 67, 68, 0,  133, 134};
+  const int nCount = int(sizeof anCodes / sizeof anCodes[0]);
+  int nCode = nNumber < nCount ? anCodes[nNumber] : 0;
+  return nCode != 0 ? nCode : '~';
+}
+
+// The second code of a key sequence, by its final byte: arrows, editing and
+// function keys get the codes a PC console gives them. Never 0 or Escape.
 int SecondCode(int nFinal, int nNumber) {
   switch (nFinal) {
     case 'A': return 72;  // up
@@ -141,7 +182,7 @@ int SecondCode(int nFinal, int nNumber) {
     case 'Q': return 60;  // F2
     case 'R': return 61;  // F3
     case 'S': return 62;  // F4
-    case '~': return nNumber > 0 && nNumber < 256 ? nNumber + 100 : 126;
+    case '~': return TildeCode(nNumber);
     default: return nFinal;
   }
 }
@@ -149,16 +190,35 @@ int SecondCode(int nFinal, int nNumber) {
 // Reads the rest of "ESC [ ..." or "ESC O x" and returns its second code.
 int ReadSequence(int nIntroducer) {
   int nNumber = 0;
+  bool bFirstNumber = true;
   int nByte = NextByte(SEQUENCE_MILLIS);
+  if (nIntroducer == '[' && nByte == '[') {
+    // The Linux console's F1 to F5: "ESC [ [ A" to "ESC [ [ E".
+    nByte = NextByte(SEQUENCE_MILLIS);
+    if (nByte >= 'A' && nByte <= 'E') return 59 + (nByte - 'A');
+    if (nByte >= 0) g_nAheadByte = nByte;
+    return '[';
+  }
   if (nIntroducer == '[') {
-    // Parameters and intermediates run until a final byte 0x40 to 0x7E.
+    // Parameters and intermediates run until a final byte 0x40 to 0x7E; the
+    // first number names the key, the ones after ';' its modifiers.
     while (nByte >= 0x20 && nByte < 0x40) {
-      if (nByte >= '0' && nByte <= '9' && nNumber < 1000)
+      if (nByte == ';') bFirstNumber = false;
+      if (bFirstNumber && nByte >= '0' && nByte <= '9' && nNumber < 1000)
         nNumber = nNumber * 10 + (nByte - '0');
       nByte = NextByte(SEQUENCE_MILLIS);
     }
   }
-  return nByte < 0 ? nIntroducer : SecondCode(nByte, nNumber);
+  if (nByte >= 0x40 && nByte <= 0x7E) return SecondCode(nByte, nNumber);
+  // Cut short: what came instead begins the next key.
+  if (nByte >= 0) g_nAheadByte = nByte;
+  return nIntroducer;
+}
+
+// Delivers the prefix 0 now and nCode on the next read.
+int SpecialKey(int nCode) {
+  g_nPendingCode = nCode;
+  return 0;
 }
 
 }  // namespace
@@ -168,7 +228,9 @@ int ReadSequence(int nIntroducer) {
 bool PlatformKeyboardOpen() {
   if (g_nTty >= 0) return true;
   if (g_bTtyGone) return false;
-  int nTty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+  // Non-blocking: a read never hangs on a byte that poll saw and another
+  // process took first.
+  int nTty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
   if (nTty < 0) return false;
   if (tcgetattr(nTty, &g_tSaved) != 0) {
     close(nTty);
@@ -178,7 +240,7 @@ bool PlatformKeyboardOpen() {
   if (!s_bAtExit) s_bAtExit = std::atexit(RestoreAtExit) == 0;
   g_nTty = nTty;
   InstallHandlers();
-  g_bRaw = true;
+  g_bRaw = 1;
   SetRawMode();
   return true;
 }
@@ -186,16 +248,16 @@ bool PlatformKeyboardOpen() {
 void PlatformKeyboardClose() {
   if (g_nTty < 0) return;
   RestoreTerminal();
-  g_bRaw = false;
+  g_bRaw = 0;
   RemoveHandlers();
   close(g_nTty);
   g_nTty = -1;
-  g_nAheadStart = g_nAheadEnd = 0;
+  g_nAheadByte = -1;
   g_nPendingCode = -1;
 }
 
 bool PlatformKeyWaiting() {
-  return g_nPendingCode >= 0 || g_nAheadStart < g_nAheadEnd || TtyReadable(0);
+  return g_nPendingCode >= 0 || g_nAheadByte >= 0 || TtyReadable(0);
 }
 
 int PlatformReadKey() {
@@ -205,15 +267,21 @@ int PlatformReadKey() {
     return nCode;
   }
   int nByte = NextByte(0);
-  if (nByte != KEY_ESCAPE) return nByte < 0 ? 0 : nByte;
-  // A lone Escape has no further byte within a few tens of milliseconds.
+  if (nByte < 0) return 0;  // nothing after all: a prefix with no second code
+  if (nByte == 0) return SpecialKey(CODE_CTRL_AT);
+  if (nByte >= 0xC0) SkipContinuation(nByte);
+  if (nByte != KEY_ESCAPE) return nByte;
+  // A lone Escape has no further byte within SEQUENCE_MILLIS.
   int nNext = NextByte(SEQUENCE_MILLIS);
-  if (nNext == '[' || nNext == 'O') {
-    g_nPendingCode = ReadSequence(nNext);
-    return 0;
+  if (nNext < 0) return KEY_ESCAPE;
+  if (nNext == KEY_ESCAPE) {
+    // Escape pressed twice in quick succession: two keys.
+    g_nAheadByte = nNext;
+    return KEY_ESCAPE;
   }
-  if (nNext >= 0) UnreadByte();
-  return KEY_ESCAPE;
+  if (nNext == '[' || nNext == 'O') return SpecialKey(ReadSequence(nNext));
+  // Escape and one more byte: a key pressed with Alt (Meta).
+  return SpecialKey(nNext != 0 ? nNext : CODE_CTRL_AT);
 }
 
 bool PlatformWaitForKey(int nMillis) {

@@ -17,14 +17,20 @@ struct ClockJump {
   long nAt;
   long nSeconds;
 };
+struct ReadDelay {
+  long nAt;
+  long nDelay;
+};
 
 std::time_t g_tStart = fake::DEFAULT_START;
 long g_nNowMillis = 0;  // since the start
 bool g_bKeyboard = true;
+long g_nKeyboardGoneAt = -1;  // -1: never
 bool g_bOpen = false;
 int g_nOpenCount = 0;
 std::vector<TimedKey> g_aKeys;
 std::vector<ClockJump> g_aJumps;
+std::vector<ReadDelay> g_aReadDelays;
 std::map<std::string, std::string> g_mapEnv;
 std::map<std::string, std::string> g_mapFiles;
 int g_nDeleteResult = DELETE_OK;
@@ -49,8 +55,14 @@ void Advance(long nMillis) {
   }
 }
 
+bool KeyboardThere() {
+  return g_bKeyboard &&
+         (g_nKeyboardGoneAt < 0 || g_nNowMillis < g_nKeyboardGoneAt);
+}
+
 bool KeyDue() {
-  return g_bKeyboard && !g_aKeys.empty() && g_aKeys.front().nAt <= g_nNowMillis;
+  return KeyboardThere() && !g_aKeys.empty() &&
+         g_aKeys.front().nAt <= g_nNowMillis;
 }
 
 }  // namespace
@@ -61,10 +73,12 @@ void Reset(std::time_t tStart, int nStartMillis) {
   g_tStart = tStart;
   g_nNowMillis = nStartMillis;
   g_bKeyboard = true;
+  g_nKeyboardGoneAt = -1;
   g_bOpen = false;
   g_nOpenCount = 0;
   g_aKeys.clear();
   g_aJumps.clear();
+  g_aReadDelays.clear();
   g_mapEnv.clear();
   g_mapFiles.clear();
   g_nDeleteResult = DELETE_OK;
@@ -78,6 +92,10 @@ void AddClockJump(long nAtMillis, long nSeconds) {
   g_aJumps.push_back({nAtMillis, nSeconds});
 }
 void SetKeyboard(bool bPresent) { g_bKeyboard = bPresent; }
+void LoseKeyboardAt(long nAtMillis) { g_nKeyboardGoneAt = nAtMillis; }
+void AddClockReadDelay(long nAtMillis, long nDelayMillis) {
+  g_aReadDelays.push_back({nAtMillis, nDelayMillis});
+}
 long ElapsedMillis() { return g_nNowMillis; }
 int KeysLeft() { return int(g_aKeys.size()); }
 bool KeyboardIsOpen() { return g_bOpen; }
@@ -93,7 +111,10 @@ int AppendCalls() { return g_nAppendCalls; }
 }  // namespace fake
 
 bool PlatformKeyboardOpen() {
-  if (!g_bKeyboard) return false;
+  if (!KeyboardThere()) {
+    g_bOpen = false;  // a keyboard that went away is closed
+    return false;
+  }
   if (!g_bOpen) ++g_nOpenCount;
   g_bOpen = true;
   return true;
@@ -116,7 +137,7 @@ int PlatformReadKey() {
 bool PlatformWaitForKey(int nMillis) {
   if (KeyDue()) return true;
   long nUntil = g_nNowMillis + nMillis;
-  if (g_bKeyboard && !g_aKeys.empty() && g_aKeys.front().nAt <= nUntil) {
+  if (KeyboardThere() && !g_aKeys.empty() && g_aKeys.front().nAt <= nUntil) {
     Advance(g_aKeys.front().nAt - g_nNowMillis);
     return true;
   }
@@ -129,7 +150,13 @@ std::time_t PlatformNow() {
   long nJump = 0;
   for (const ClockJump& jump : g_aJumps)
     if (jump.nAt <= g_nNowMillis) nJump += jump.nSeconds;
-  return g_tStart + g_nNowMillis / 1000 + nJump;
+  std::time_t tNow = g_tStart + g_nNowMillis / 1000 + nJump;
+  for (ReadDelay& delay : g_aReadDelays) {
+    if (delay.nAt < 0 || delay.nAt > g_nNowMillis) continue;
+    delay.nAt = -1;  // used up
+    Advance(delay.nDelay);
+  }
+  return tNow;
 }
 
 int PlatformMillisToNextSecond() { return int(1000 - g_nNowMillis % 1000); }

@@ -25,6 +25,14 @@ void AddClockJump(long nAtMillis, long nSeconds);
 
 void SetKeyboard(bool bPresent);
 
+// From nAtMillis on the keyboard is gone, as a terminal that hung up: no key
+// is waiting any more and opening it fails.
+void LoseKeyboardAt(long nAtMillis);
+
+// The first clock reading taken at or after nAtMillis lasts nDelayMillis:
+// it gives the time it began, and the clock moves on meanwhile.
+void AddClockReadDelay(long nAtMillis, long nDelayMillis);
+
 // Milliseconds that have passed since the start.
 long ElapsedMillis();
 

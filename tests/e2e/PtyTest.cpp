@@ -1,0 +1,507 @@
+// zarvo's waits on a real pseudo-terminal that is the child's controlling
+// terminal: keys typed on it, signals from it, and its settings before and
+// after. Every wait here is bounded so that a fault fails instead of hanging.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "Harness.h"
+
+namespace {
+
+// How long any one step may take before the test gives up on it.
+const int LIMIT_MILLIS = 20000;
+const char CANCEL[] = " <ESC> pressed, timer canceled.";
+
+std::string Erase(int nWidth) {
+  return std::string(std::size_t(nWidth), '\b') +
+         std::string(std::size_t(nWidth), ' ') +
+         std::string(std::size_t(nWidth), '\b');
+}
+
+// The count shown from nFrom after nFalls falls (one digit wide throughout).
+std::string Count(int nFrom, int nFalls) {
+  std::string strOut = std::to_string(nFrom);
+  for (int n = nFrom; n > nFrom - nFalls; --n)
+    strOut += Erase(1) + std::to_string(n - 1);
+  return strOut;
+}
+
+// True when strOut is strHead, the count from nFrom with some falls short of
+// 0, then strTail: a countdown that something other than time ended.
+bool IsCountEndedEarly(const std::string& strOut, const std::string& strHead,
+                       int nFrom, const std::string& strTail) {
+  for (int nFalls = 0; nFalls < nFrom; ++nFalls)
+    if (strOut == strHead + Count(nFrom, nFalls) + strTail) return true;
+  return false;
+}
+
+// Differences between two terminal settings, "" when they are the same.
+std::string Differences(const termios& a, const termios& b) {
+  std::string strDiff;
+  if (a.c_iflag != b.c_iflag) strDiff += " c_iflag";
+  if (a.c_oflag != b.c_oflag) strDiff += " c_oflag";
+  if (a.c_cflag != b.c_cflag) strDiff += " c_cflag";
+  if (a.c_lflag != b.c_lflag) strDiff += " c_lflag";
+  for (int i = 0; i < NCCS; ++i)
+    if (a.c_cc[i] != b.c_cc[i]) strDiff += " c_cc[" + std::to_string(i) + "]";
+  if (cfgetispeed(&a) != cfgetispeed(&b)) strDiff += " ispeed";
+  if (cfgetospeed(&a) != cfgetospeed(&b)) strDiff += " ospeed";
+  return strDiff;
+}
+
+using Clock = std::chrono::steady_clock;
+
+Clock::time_point Deadline() {
+  return Clock::now() + std::chrono::milliseconds(LIMIT_MILLIS);
+}
+
+struct ChildOptions {
+  std::vector<std::string> aArgs;
+  bool bControllingTty = true;  // false: setsid() only, as under cron or CI
+  std::string strStdoutFile;    // "" means the terminal
+  std::string strStdinFile;     // "" means the terminal
+  // Runs zarvo in a process group of its own under a small job-control
+  // shell, so that Ctrl+Z really stops it.
+  bool bJobControl = false;
+};
+
+// zarvo started on a fresh pseudo-terminal. The test keeps both ends open:
+// the master to type and read, the slave to read the settings.
+class PtyChild {
+ public:
+  explicit PtyChild(const ChildOptions& options) { Start(options); }
+  ~PtyChild() {
+    if (m_nPid > 0 && !m_bExited) {
+      kill(m_nPid, SIGKILL);
+      if (m_nZarvo > 0) kill(m_nZarvo, SIGKILL);
+      waitpid(m_nPid, nullptr, 0);
+    }
+    for (int nFd : {m_nMaster, m_nSlave, m_nReport})
+      if (nFd >= 0) close(nFd);
+  }
+
+  bool Started() const { return m_nPid > 0; }
+  const termios& Before() const { return m_tBefore; }
+  const std::string& Output() const { return m_strOut; }
+  pid_t ZarvoPid() const { return m_nZarvo > 0 ? m_nZarvo : m_nPid; }
+
+  termios Settings() const {
+    termios tNow;
+    std::memset(&tNow, 0, sizeof tNow);
+    tcgetattr(m_nSlave, &tNow);
+    return tNow;
+  }
+
+  void Send(const std::string& strKeys) {
+    ASSERT_EQ(write(m_nMaster, strKeys.data(), strKeys.size()),
+              ssize_t(strKeys.size()));
+  }
+
+  // Until zarvo has put the terminal in its key-reading mode (no canonical
+  // input): from then on typed keys are its.
+  bool WaitRaw() {
+    for (Clock::time_point tEnd = Deadline(); Clock::now() < tEnd;) {
+      if ((Settings().c_lflag & ICANON) == 0) return true;
+      if (Reap(WNOHANG)) return false;
+      Pump(5);
+    }
+    return false;
+  }
+
+  // Until the output from the terminal contains strPart.
+  bool WaitOutput(const std::string& strPart) {
+    for (Clock::time_point tEnd = Deadline(); Clock::now() < tEnd;) {
+      if (m_strOut.find(strPart) != std::string::npos) return true;
+      Pump(20);
+    }
+    return false;
+  }
+
+  // Until the child ends; after the limit it is killed and false returned.
+  bool WaitExit() {
+    for (Clock::time_point tEnd = Deadline(); Clock::now() < tEnd;) {
+      if (Reap(WNOHANG)) break;
+      Pump(10);
+    }
+    if (!m_bExited) {
+      kill(m_nPid, SIGKILL);
+      if (m_nZarvo > 0) kill(m_nZarvo, SIGKILL);
+      Reap(0);
+      return false;
+    }
+    Pump(0);
+    return true;
+  }
+
+  // Pause for nMillis, reading output meanwhile.
+  void Idle(int nMillis) {
+    Clock::time_point tEnd = Clock::now() + std::chrono::milliseconds(nMillis);
+    while (Clock::now() < tEnd) Pump(10);
+  }
+
+  bool Running() { return !Reap(WNOHANG); }
+  int ExitCode() const {
+    return WIFEXITED(m_nStatus) ? WEXITSTATUS(m_nStatus) : -1;
+  }
+  int Signal() const {
+    return WIFSIGNALED(m_nStatus) ? WTERMSIG(m_nStatus) : 0;
+  }
+
+  // The job-control shell's report: 'S' when zarvo stopped, 'X' when ended.
+  char NextReport() {
+    pollfd tPoll = {m_nReport, POLLIN, 0};
+    for (Clock::time_point tEnd = Deadline(); Clock::now() < tEnd;) {
+      Pump(0);
+      if (poll(&tPoll, 1, 10) > 0) {
+        char cReport = 0;
+        return read(m_nReport, &cReport, 1) == 1 ? cReport : 0;
+      }
+    }
+    return 0;
+  }
+
+  // What is left for the next reader of the terminal, once zarvo is gone.
+  std::string PendingInput() {
+    std::string strIn;
+    pollfd tPoll = {m_nSlave, POLLIN, 0};
+    if (poll(&tPoll, 1, 2000) <= 0) return strIn;
+    fcntl(m_nSlave, F_SETFL, fcntl(m_nSlave, F_GETFL) | O_NONBLOCK);
+    char abBuf[256];
+    ssize_t nRead;
+    while ((nRead = read(m_nSlave, abBuf, sizeof abBuf)) > 0)
+      strIn.append(abBuf, std::size_t(nRead));
+    return strIn;
+  }
+
+ private:
+  void Start(const ChildOptions& options) {
+    if (openpty(&m_nMaster, &m_nSlave, nullptr, nullptr, nullptr) != 0) return;
+    // Output bytes pass unchanged, so that they can be compared exactly.
+    termios tSettings = Settings();
+    tSettings.c_oflag &= tcflag_t(~OPOST);
+    tcsetattr(m_nSlave, TCSANOW, &tSettings);
+    m_tBefore = Settings();
+    fcntl(m_nMaster, F_SETFL, fcntl(m_nMaster, F_GETFL) | O_NONBLOCK);
+
+    int anReport[2] = {-1, -1};
+    if (options.bJobControl && pipe(anReport) != 0) return;
+    // Everything the child needs is prepared before fork().
+    std::vector<std::string> aArgv = {e2e::BinaryPath()};
+    aArgv.insert(aArgv.end(), options.aArgs.begin(), options.aArgs.end());
+    std::vector<char*> argv;
+    for (std::string& s : aArgv) argv.push_back(&s[0]);
+    argv.push_back(nullptr);
+    char* envp[] = {nullptr};
+
+    m_nPid = fork();
+    if (m_nPid == 0) {
+      if (options.bJobControl) close(anReport[0]);
+      RunChild(options, argv.data(), envp, anReport[1]);
+    }
+    if (options.bJobControl) {
+      close(anReport[1]);
+      m_nReport = anReport[0];
+      pid_t nZarvo = 0;
+      pollfd tPoll = {m_nReport, POLLIN, 0};
+      if (poll(&tPoll, 1, LIMIT_MILLIS) > 0 &&
+          read(m_nReport, &nZarvo, sizeof nZarvo) == ssize_t(sizeof nZarvo))
+        m_nZarvo = nZarvo;
+    }
+  }
+
+  [[noreturn]] void RunChild(const ChildOptions& options, char** argv,
+                             char** envp, int nReport) {
+    setsid();
+    if (options.bControllingTty) ioctl(m_nSlave, TIOCSCTTY, 0);
+    int nIn = m_nSlave;
+    int nOut = m_nSlave;
+    if (!options.strStdinFile.empty())
+      nIn = open(options.strStdinFile.c_str(), O_RDONLY);
+    if (!options.strStdoutFile.empty())
+      nOut = open(options.strStdoutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                  0644);
+    if (nIn < 0 || nOut < 0) _exit(126);
+    dup2(nIn, 0);
+    dup2(nOut, 1);
+    dup2(m_nSlave, 2);
+    for (int nFd : {m_nMaster, m_nSlave, nIn, nOut})
+      if (nFd > 2) close(nFd);
+    rlimit tNoCore = {0, 0};  // Ctrl+\ must not leave a core file behind
+    setrlimit(RLIMIT_CORE, &tNoCore);
+    sigset_t tNone;
+    sigemptyset(&tNone);
+    sigprocmask(SIG_SETMASK, &tNone, nullptr);
+    for (int nSignal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGTTOU})
+      signal(nSignal, SIG_DFL);
+    if (options.bJobControl) RunJobShell(argv, envp, nReport);
+    execve(argv[0], argv, envp);
+    _exit(127);
+  }
+
+  // Like an interactive shell: zarvo runs as the terminal's foreground
+  // process group, and this process reports when it stops and when it ends.
+  [[noreturn]] static void RunJobShell(char** argv, char** envp, int nReport) {
+    pid_t nZarvo = fork();
+    if (nZarvo == 0) {
+      close(nReport);
+      setpgid(0, 0);
+      signal(SIGTTOU, SIG_IGN);  // a background group may not take the tty
+      tcsetpgrp(0, getpid());
+      signal(SIGTTOU, SIG_DFL);
+      execve(argv[0], argv, envp);
+      _exit(127);
+    }
+    setpgid(nZarvo, nZarvo);
+    if (write(nReport, &nZarvo, sizeof nZarvo) != ssize_t(sizeof nZarvo))
+      _exit(125);
+    int nStatus = 0;
+    for (;;) {
+      pid_t nDone = waitpid(nZarvo, &nStatus, WUNTRACED);
+      if (nDone < 0 && errno == EINTR) continue;
+      if (nDone < 0) _exit(124);
+      if (WIFSTOPPED(nStatus)) {
+        if (write(nReport, "S", 1) != 1) _exit(125);
+        continue;
+      }
+      if (write(nReport, "X", 1) != 1) _exit(125);
+      _exit(WIFEXITED(nStatus) ? WEXITSTATUS(nStatus)
+                               : 128 + WTERMSIG(nStatus));
+    }
+  }
+
+  // Reads what the child wrote to the terminal, waiting up to nMillis.
+  void Pump(int nMillis) {
+    pollfd tPoll = {m_nMaster, POLLIN, 0};
+    if (poll(&tPoll, 1, nMillis) <= 0) return;
+    char abBuf[4096];
+    ssize_t nRead;
+    while ((nRead = read(m_nMaster, abBuf, sizeof abBuf)) > 0)
+      m_strOut.append(abBuf, std::size_t(nRead));
+  }
+
+  bool Reap(int nOptions) {
+    if (m_bExited) return true;
+    pid_t nDone;
+    do {
+      nDone = waitpid(m_nPid, &m_nStatus, nOptions);
+    } while (nDone < 0 && errno == EINTR);
+    m_bExited = nDone == m_nPid;
+    return m_bExited;
+  }
+
+  int m_nMaster = -1;
+  int m_nSlave = -1;
+  int m_nReport = -1;
+  pid_t m_nPid = -1;
+  pid_t m_nZarvo = -1;
+  bool m_bExited = false;
+  int m_nStatus = 0;
+  termios m_tBefore{};
+  std::string m_strOut;
+};
+
+ChildOptions Args(std::vector<std::string> aArgs) {
+  ChildOptions options;
+  options.aArgs = std::move(aArgs);
+  return options;
+}
+
+TEST(Pty, PauseEndsOnKeyWithoutEchoAndGivesTerminalBack) {
+  PtyChild child(Args({"msg", "/P"}));
+  ASSERT_TRUE(child.Started());
+  ASSERT_TRUE(child.WaitRaw());
+  // Keys without echo, but Ctrl+C and the like still raise signals.
+  termios tWaiting = child.Settings();
+  EXPECT_EQ(tWaiting.c_lflag & ECHO, 0u);
+  EXPECT_NE(tWaiting.c_lflag & ISIG, 0u);
+  child.Send("k");
+  ASSERT_TRUE(child.WaitExit());
+  EXPECT_EQ(child.ExitCode(), 0);
+  EXPECT_EQ(child.Output(), "msg\n");  // the key itself never appears
+  EXPECT_EQ(Differences(child.Before(), child.Settings()), "");
+}
+
+// One key ends the wait; the keys typed after it are left in the terminal
+// for the shell or the next program.
+TEST(Pty, KeysAfterTheOneThatEndsPauseStayInTerminal) {
+  PtyChild child(Args({"/P"}));
+  ASSERT_TRUE(child.WaitRaw());
+  child.Send("ab\n");
+  ASSERT_TRUE(child.WaitExit());
+  EXPECT_EQ(child.ExitCode(), 0);
+  EXPECT_EQ(child.PendingInput(), "b\n");
+}
+
+// Standard input redirected from a file does not feed the wait: only a key
+// on the terminal ends it.
+TEST(Pty, PauseIgnoresRedirectedStandardInput) {
+  e2e::TempDir dir;
+  e2e::WriteFile(dir.File("in.txt"), "x\ny\n");
+  ChildOptions options = Args({"msg", "/P"});
+  options.strStdinFile = dir.File("in.txt");
+  PtyChild child(options);
+  ASSERT_TRUE(child.WaitRaw());
+  child.Idle(300);
+  EXPECT_TRUE(child.Running());
+  child.Send(" ");
+  ASSERT_TRUE(child.WaitExit());
+  EXPECT_EQ(child.ExitCode(), 0);
+  EXPECT_EQ(child.Output(), "msg\n");
+}
+
+// An arrow key arrives as ESC [ A: one special key, not Escape, so it ends
+// the countdown with no cancel text.
+TEST(Pty, ArrowKeyEndsCountdownWithoutCancelText) {
+  PtyChild child(Args({"msg", "/P:5"}));
+  ASSERT_TRUE(child.WaitRaw());
+  child.Send("\x1b[A");
+  ASSERT_TRUE(child.WaitExit());
+  EXPECT_EQ(child.ExitCode(), 0);
+  EXPECT_TRUE(IsCountEndedEarly(child.Output(), "msg", 5, Erase(1) + "\n"))
+      << child.Output();
+  EXPECT_EQ(Differences(child.Before(), child.Settings()), "");
+}
+
+TEST(Pty, FunctionKeyEndsCountdownWithoutCancelText) {
+  PtyChild child(Args({"msg", "/P:5"}));
+  ASSERT_TRUE(child.WaitRaw());
+  child.Send("\x1b[15;2~");  // Shift+F5 as xterm sends it
+  ASSERT_TRUE(child.WaitExit());
+  EXPECT_TRUE(IsCountEndedEarly(child.Output(), "msg", 5, Erase(1) + "\n"))
+      << child.Output();
+}
+
+// A lone Escape cancels the count; the wait then needs one more key.
+TEST(Pty, EscapeCancelsThenKeyEndsWait) {
+  PtyChild child(Args({"msg", "/P:3"}));
+  ASSERT_TRUE(child.WaitRaw());
+  child.Send("\x1b");
+  ASSERT_TRUE(child.WaitOutput(CANCEL)) << child.Output();
+  EXPECT_TRUE(child.Running());
+  child.Send("k");
+  ASSERT_TRUE(child.WaitExit());
+  EXPECT_EQ(child.ExitCode(), 0);
+  EXPECT_TRUE(
+      IsCountEndedEarly(child.Output(), "msg", 3, Erase(1) + CANCEL + "\n"))
+      << child.Output();
+  EXPECT_EQ(Differences(child.Before(), child.Settings()), "");
+}
+
+// Output to a file holds the same bytes a console would get; the timer
+// never touches the terminal.
+TEST(Pty, CountdownToFileHoldsExactBytes) {
+  e2e::TempDir dir;
+  ChildOptions options = Args({"msg", "/T:2"});
+  options.strStdoutFile = dir.File("out.txt");
+  PtyChild child(options);
+  ASSERT_TRUE(child.WaitExit());
+  EXPECT_EQ(child.ExitCode(), 0);
+  EXPECT_EQ(e2e::ReadFile(dir.File("out.txt")),
+            "msg2" + Erase(1) + "1" + Erase(1) + "0" + Erase(1) + "\n");
+  EXPECT_EQ(child.Output(), "");
+  EXPECT_EQ(Differences(child.Before(), child.Settings()), "");
+}
+
+struct SignalCase {
+  const char* pszName;
+  std::vector<std::string> aArgs;
+  bool bEscapeFirst;   // cancel the count before the signal
+  const char* pszKey;  // typed to raise the signal, or "" to send it
+  int nSignal;
+};
+
+class PtySignals : public ::testing::TestWithParam<SignalCase> {};
+
+// The tool ends by the same signal and the terminal's settings are exactly
+// those it found.
+TEST_P(PtySignals, EndBySignalAndGiveTerminalBack) {
+  const SignalCase& c = GetParam();
+  PtyChild child(Args(c.aArgs));
+  ASSERT_TRUE(child.WaitRaw());
+  if (c.bEscapeFirst) {
+    child.Send("\x1b");
+    ASSERT_TRUE(child.WaitOutput(CANCEL));
+  }
+  if (*c.pszKey != '\0')
+    child.Send(c.pszKey);
+  else
+    kill(child.ZarvoPid(), c.nSignal);
+  ASSERT_TRUE(child.WaitExit());
+  EXPECT_EQ(child.Signal(), c.nSignal);
+  EXPECT_EQ(Differences(child.Before(), child.Settings()), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Waits, PtySignals,
+    ::testing::Values(
+        SignalCase{"CtrlCDuringPause", {"msg", "/P"}, false, "\x03", SIGINT},
+        SignalCase{"CtrlCAfterEscape", {"/P:9"}, true, "\x03", SIGINT},
+        SignalCase{
+            "CtrlBackslashDuringCount", {"/P:9"}, false, "\x1c", SIGQUIT},
+        SignalCase{"TermDuringCount", {"msg", "/P:9"}, false, "", SIGTERM},
+        SignalCase{"HangUpDuringPause", {"/P"}, false, "", SIGHUP}),
+    [](const ::testing::TestParamInfo<SignalCase>& info) {
+      return std::string(info.param.pszName);
+    });
+
+// Ctrl+Z: while stopped the terminal is as it was; after SIGCONT the wait
+// takes it again and a key still ends it.
+TEST(Pty, CtrlZGivesTerminalBackWhileStopped) {
+  ChildOptions options = Args({"msg", "/P"});
+  options.bJobControl = true;
+  PtyChild child(options);
+  ASSERT_GT(child.ZarvoPid(), 0);
+  ASSERT_TRUE(child.WaitRaw());
+  child.Send("\x1a");
+  ASSERT_EQ(child.NextReport(), 'S');
+  EXPECT_EQ(Differences(child.Before(), child.Settings()), "");
+  kill(child.ZarvoPid(), SIGCONT);
+  ASSERT_TRUE(child.WaitRaw());
+  child.Send("k");
+  ASSERT_EQ(child.NextReport(), 'X');
+  ASSERT_TRUE(child.WaitExit());
+  EXPECT_EQ(child.ExitCode(), 0);
+  EXPECT_EQ(child.Output(), "msg\n");
+  EXPECT_EQ(Differences(child.Before(), child.Settings()), "");
+}
+
+// Without a controlling terminal nobody can press a key: /P returns at
+// once, /P:n counts its seconds down, and the terminal on standard output is
+// left alone.
+TEST(Pty, NoControllingTerminal) {
+  struct NoTtyCase {
+    std::vector<std::string> aArgs;
+    std::string strOut;
+  };
+  const NoTtyCase aCases[] = {
+      {{"msg", "/P"}, "msg\n"},
+      {{"msg", "/P:2"}, "msg" + Count(2, 2) + Erase(1) + "\n"},
+      {{"msg", "/P:1", "/SC"}, "msg\n"},
+  };
+  for (const NoTtyCase& c : aCases) {
+    ChildOptions options = Args(c.aArgs);
+    options.bControllingTty = false;
+    PtyChild child(options);
+    ASSERT_TRUE(child.WaitExit()) << c.aArgs[1];
+    EXPECT_EQ(child.ExitCode(), 0) << c.aArgs[1];
+    EXPECT_TRUE(child.WaitOutput(c.strOut)) << c.aArgs[1];
+    EXPECT_EQ(child.Output(), c.strOut) << c.aArgs[1];
+    EXPECT_EQ(Differences(child.Before(), child.Settings()), "");
+  }
+}
+
+}  // namespace
