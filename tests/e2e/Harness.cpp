@@ -150,4 +150,12 @@ bool FileExists(const std::string& strPath) {
   return lstat(strPath.c_str(), &tInfo) == 0;
 }
 
+std::string ExpectedFile(const std::string& strName) {
+  bool bExists = false;
+  std::string strText = ReadFile(
+      std::string(ZARVO_SOURCE_DIR) + "/tests/e2e/expected/" + strName, &bExists);
+  if (!bExists) throw std::runtime_error("missing expected file " + strName);
+  return strText;
+}
+
 }  // namespace e2e

@@ -52,6 +52,9 @@ std::string ReadFile(const std::string& strPath, bool* pbExists = nullptr);
 void WriteFile(const std::string& strPath, const std::string& strData);
 bool FileExists(const std::string& strPath);
 
+// The bytes of an expected-output file kept in tests/e2e/expected/.
+std::string ExpectedFile(const std::string& strName);
+
 }  // namespace e2e
 
 #endif
