@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# Builds the Debian package of a release build with CPack, installs it with
+# dpkg, runs the installed program, finds its manual page, removes the
+# package and checks that nothing of it is left.
+#
+# Usage: tests/package/PackageTest.sh BUILD_DIR
+# Exit codes: 0 passed, 1 failed, 77 skipped (not root, no dpkg, or a zarvo
+# that this test did not install is already on the system).
+#
+# The package is installed into the running system, so the test guards it:
+# it refuses to run over an existing zarvo, holds a lock so that two runs do
+# not meet, and removes its package on every way out, failure included.
+set -uo pipefail
+
+build=${1:?usage: PackageTest.sh BUILD_DIR}
+build=$(cd "$build" && pwd)
+failures=0
+
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+skip() {
+  echo "SKIP: $*"
+  exit 77
+}
+
+[ "$(id -u)" -eq 0 ] || skip "installing a package needs root"
+for tool in dpkg dpkg-deb cpack flock; do
+  command -v "$tool" >/dev/null || skip "$tool is missing"
+done
+[ -f "$build/CPackConfig.cmake" ] || { echo "no CPackConfig.cmake in $build" >&2; exit 1; }
+
+# One run at a time on this machine; a second run waits up to two minutes.
+exec 9>/tmp/zarvo-package-test.lock
+flock -w 120 9 || { echo "another package test holds the lock" >&2; exit 1; }
+
+# Never disturb a zarvo that someone else installed.
+if dpkg-query -W -f='${Status}' zarvo 2>/dev/null | grep -q 'installed'; then
+  skip "a zarvo package is already installed"
+fi
+for path in /usr/bin/zarvo /usr/share/man/man1/zarvo.1.gz /usr/share/man/man1/zarvo.1; do
+  [ ! -e "$path" ] || skip "$path already exists"
+done
+
+work=$(mktemp -d /tmp/zarvo-package-test.XXXXXX)
+installed=0
+cleanup() {
+  if [ "$installed" = 1 ] || dpkg-query -W -f='${Status}' zarvo 2>/dev/null | grep -q 'installed'; then
+    dpkg --purge zarvo >/dev/null 2>&1 || echo "could not remove zarvo: run dpkg --purge zarvo" >&2
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
+
+# ---------------------------------------------------------------- build it
+if ! (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/out") >"$work/cpack.log" 2>&1; then
+  cat "$work/cpack.log" >&2
+  echo "FAIL: cpack -G DEB" >&2
+  exit 1
+fi
+debs=("$work"/out/zarvo_*.deb)
+[ -f "${debs[0]}" ] || { echo "FAIL: no zarvo_*.deb in $work/out" >&2; exit 1; }
+deb=${debs[0]}
+echo "built $(basename "$deb")"
+
+# The control fields and the files that the package carries.
+field() { dpkg-deb -f "$deb" "$1"; }
+[ "$(field Package)" = zarvo ] || fail "Package is '$(field Package)'"
+[ "$(field Section)" = utils ] || fail "Section is '$(field Section)'"
+[ -n "$(field Maintainer)" ] || fail "no Maintainer"
+[ -n "$(field Description)" ] || fail "no Description"
+field Depends | grep -q '^libc6' || fail "Depends is '$(field Depends)', not libc6"
+dpkg-deb -c "$deb" | awk '{print $6}' >"$work/contents"
+for path in ./usr/bin/zarvo ./usr/share/man/man1/zarvo.1.gz ./usr/share/doc/zarvo/copyright; do
+  grep -qx "$path" "$work/contents" || fail "the package lacks $path"
+done
+if grep -Ev '^\./((usr|usr/bin|usr/share|usr/share/man|usr/share/man/man1|usr/share/doc|usr/share/doc/zarvo)/|usr/bin/zarvo|usr/share/man/man1/zarvo\.1\.gz|usr/share/doc/zarvo/copyright)$' "$work/contents"; then
+  fail "the package carries files besides the program, its manual page and copyright"
+fi
+
+# -------------------------------------------------------------- install it
+installed=1
+if ! dpkg -i "$deb" >"$work/dpkg.log" 2>&1; then
+  cat "$work/dpkg.log" >&2
+  echo "FAIL: dpkg -i" >&2
+  exit 1
+fi
+[ "$(dpkg-query -W -f='${Status}' zarvo)" = "install ok installed" ] || fail "dpkg does not list zarvo as installed"
+
+# The installed program runs: display, exit code, log bytes.
+out=$(/usr/bin/zarvo "Hello from the package")
+[ "$out" = "Hello from the package" ] || fail "zarvo printed '$out'"
+/usr/bin/zarvo /E:3 >/dev/null
+rc=$?
+[ "$rc" -eq 3 ] || fail "/E:3 gave exit code $rc"
+ZARVO_LOG="$work/run.log" /usr/bin/zarvo /F /DO 'a\nb' >/dev/null
+[ ! -e "$work/run.log" ] || fail "/DO wrote the log"
+ZARVO_LOG="$work/run.log" /usr/bin/zarvo /F /LO 'a\nb' >"$work/display"
+[ ! -s "$work/display" ] || fail "/LO wrote to the display"
+[ "$(od -An -tx1 "$work/run.log" | tr -d ' \n')" = 610d0a620d0a ] || fail "log bytes are $(od -An -tx1 "$work/run.log")"
+/usr/bin/zarvo '/?' | grep -q '^Usage\.\.\.$' || fail "/? shows no usage screen"
+
+# The manual page is where man looks, and it renders.
+if command -v man >/dev/null; then
+  page=$(man -w zarvo 2>/dev/null)
+  [ "$page" = /usr/share/man/man1/zarvo.1.gz ] || fail "man -w zarvo gave '$page'"
+  MANWIDTH=80 man zarvo 2>/dev/null | grep -q 'ZARVO_LOG' || fail "man zarvo does not render the page"
+else
+  [ -f /usr/share/man/man1/zarvo.1.gz ] || fail "no /usr/share/man/man1/zarvo.1.gz"
+fi
+gzip -dc /usr/share/man/man1/zarvo.1.gz | grep -q '^\.TH ZARVO 1' || fail "the installed manual page is not zarvo(1)"
+
+# --------------------------------------------------------------- remove it
+if ! dpkg -r zarvo >"$work/dpkg.log" 2>&1; then
+  cat "$work/dpkg.log" >&2
+  fail "dpkg -r zarvo"
+fi
+if dpkg-query -W -f='${Status}' zarvo 2>/dev/null | grep -q 'installed'; then
+  fail "zarvo is still installed after dpkg -r"
+else
+  installed=0
+fi
+for path in /usr/bin/zarvo /usr/share/man/man1/zarvo.1.gz /usr/share/doc/zarvo/copyright; do
+  [ ! -e "$path" ] || fail "$path is left after dpkg -r"
+done
+if command -v zarvo >/dev/null && [ "$(command -v zarvo)" = /usr/bin/zarvo ]; then
+  fail "zarvo is still on the PATH"
+fi
+command -v man >/dev/null && man -w zarvo >/dev/null 2>&1 && fail "man still finds zarvo"
+
+if [ "$failures" -gt 0 ]; then
+  echo "$failures check(s) failed" >&2
+  exit 1
+fi
+echo "package test passed"
