@@ -9,6 +9,10 @@
 
 #include "ErrorReporter.h"
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 namespace {
 
 // The largest text the class holds: lengths and positions are 32-bit.
@@ -30,6 +34,27 @@ long ToInt32(const char* pszText) {
   return nValue;
 }
 
+// A text this large is filled once from end to end (/R:, the log entry).
+const std::uint64_t LARGE_TEXT_LENGTH = std::uint64_t(4) << 20;
+
+// Asks Linux to back a large new buffer with transparent huge pages before
+// it is first touched: one fault per 2 MiB instead of one per 4 KiB makes
+// filling a /R: text of 100 MB several times faster. Only whole 2 MiB blocks
+// inside the buffer are advised; the advice is a hint and may be refused.
+void AdviseLargeBuffer(void* pBuffer, std::uint64_t nSize) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  const std::uintptr_t nHuge = std::uintptr_t(2) << 20;
+  std::uintptr_t nStart = reinterpret_cast<std::uintptr_t>(pBuffer);
+  std::uintptr_t nFirst = (nStart + nHuge - 1) & ~(nHuge - 1);
+  std::uintptr_t nLast = (nStart + std::uintptr_t(nSize)) & ~(nHuge - 1);
+  if (nLast > nFirst)
+    madvise(reinterpret_cast<void*>(nFirst), nLast - nFirst, MADV_HUGEPAGE);
+#else
+  (void)pBuffer;
+  (void)nSize;
+#endif
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- storage
@@ -43,6 +68,7 @@ char* CString::AllocText(std::uint64_t nLength) {
                          "CString::CreateCharString");
     std::abort();  // not reached: a fatal report ends the process
   }
+  if (nLength >= LARGE_TEXT_LENGTH) AdviseLargeBuffer(pBuffer, nLength + 1);
   char* pszBuffer = static_cast<char*>(pBuffer);
   pszBuffer[0] = '\0';
   return pszBuffer;
