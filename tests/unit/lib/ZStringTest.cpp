@@ -79,7 +79,7 @@ TEST(CStringConstruction, DecimalTextOfNumbers) {
   EXPECT_STREQ(CString(0u).GetString(), "0");
   EXPECT_STREQ(CString(4294967295u).GetString(), "4294967295");
   EXPECT_STREQ(CString(0L).GetString(), "0");
-  EXPECT_STREQ(CString(-2147483648L).GetString(), "-2147483648");
+  EXPECT_STREQ(CString(-2147483647L - 1).GetString(), "-2147483648");
   EXPECT_STREQ(CString(2147483647L).GetString(), "2147483647");
 }
 
@@ -230,7 +230,8 @@ TEST(CStringSelf, AssignSuffixOfItself) {
   EXPECT_STREQ(str.GetString(), "bcdef");
   str = str.GetString() + 3;
   EXPECT_STREQ(str.GetString(), "ef");
-  str = str;
+  const CString& strSame = str;  // self-assignment through an alias
+  str = strSame;
   EXPECT_STREQ(str.GetString(), "ef");
 }
 
