@@ -188,10 +188,11 @@ TEST_P(LengthE2E, LimitForFiveCharacterName) {
   e2e::RunResult result = RunAs("/opt/bin/zarvo", c.aArgs);
   EXPECT_EQ(result.strErr, "");
   EXPECT_EQ(result.nExitCode, c.nExitCode);
-  if (c.nExitCode == 6)
+  if (c.nExitCode == 6) {
     EXPECT_EQ(result.strOut, HelpFor("ZArvo") + TOO_LONG_REPORT);
-  else
+  } else {
     EXPECT_EQ(result.strOut, c.aArgs[0] + "\n");
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
