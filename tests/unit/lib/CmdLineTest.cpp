@@ -103,7 +103,12 @@ INSTANTIATE_TEST_SUITE_P(
         MatchCase{{"/t:Mixed Case"}, "/T:;", "", "", "Mixed Case", "", ""},
         MatchCase{{"/T:a", "word"}, "/T:;;", "", "", "a", "", "word"},
         MatchCase{{"/M:one", "two", "three", "/N:2"},
-                  "/N:;/M:;", "", "2", "", "one two three", ""},
+                  "/N:;/M:;",
+                  "",
+                  "2",
+                  "",
+                  "one two three",
+                  ""},
         MatchCase{{"/M:", "a", "b"}, "/M:;", "", "", "", " a b", ""},
         MatchCase{{"/M:x", "/S", "y"}, "/S;/M:;;", "", "", "", "x", "y"},
         MatchCase{{"Hello World", "/S"}, "/S;;", "", "", "", "", "Hello World"},
@@ -240,7 +245,8 @@ TEST(CmdLineMatching, UnknownKindStopsTheParse) {
 
 TEST(CmdLineMatching, IsOptionSeesOnlyAbsentDefinitions) {
   CCmdLine cmd;
-  AddAll(cmd, {{"/R:", CMDOPT_NUMBER}, {"/S", CMDOPT_SWITCH}, {"", CMDOPT_PARAM}});
+  AddAll(cmd,
+         {{"/R:", CMDOPT_NUMBER}, {"/S", CMDOPT_SWITCH}, {"", CMDOPT_PARAM}});
   EXPECT_TRUE(cmd.IsOption("/r:7"));
   EXPECT_TRUE(cmd.IsOption("/S"));
   EXPECT_FALSE(cmd.IsOption("/SX"));
@@ -314,12 +320,10 @@ TEST_P(CmdLineNumber, CanonicalIntegersOnly) {
 INSTANTIATE_TEST_SUITE_P(
     Values, CmdLineNumber,
     ::testing::Values(NumberCase{"12", true}, NumberCase{"0", true},
-                      NumberCase{"-3", true},
-                      NumberCase{"2147483647", true},
-                      NumberCase{"-2147483648", true},
-                      NumberCase{"+3", false}, NumberCase{"03", false},
-                      NumberCase{"3x", false}, NumberCase{"-0", false},
-                      NumberCase{"2147483648", false},
+                      NumberCase{"-3", true}, NumberCase{"2147483647", true},
+                      NumberCase{"-2147483648", true}, NumberCase{"+3", false},
+                      NumberCase{"03", false}, NumberCase{"3x", false},
+                      NumberCase{"-0", false}, NumberCase{"2147483648", false},
                       NumberCase{"-2147483649", false},
                       NumberCase{"99999999999999999999", false},
                       NumberCase{" 3", false}, NumberCase{"3 ", false},
@@ -445,7 +449,8 @@ TEST(CmdLineValidate, EntrySuffixSelectsADefinition) {
   // "~1" is the plain entry; the reported name drops the suffix.
   {
     CCmdLine cmd;
-    AddAll(cmd, {{"/A", CMDOPT_SWITCH, kNoList, "/B~1"}, {"/B", CMDOPT_SWITCH}});
+    AddAll(cmd,
+           {{"/A", CMDOPT_SWITCH, kNoList, "/B~1"}, {"/B", CMDOPT_SWITCH}});
     Outcome out = ParseArgs(cmd, {"/A", "/B"});
     EXPECT_EQ(out.nCode, CMDERR_CONFLICT);
     EXPECT_EQ(out.strOther, "/B");
@@ -595,7 +600,8 @@ TEST(CmdLineQuery, GetValueAndIsPresentWithN) {
 
 TEST(CmdLineQuery, SecondFormHasNoLabel) {
   CCmdLine cmd;
-  ASSERT_TRUE(cmd.AddOption("/A:", CMDOPT_TEXT, kNoList, kNoList, false, false));
+  ASSERT_TRUE(
+      cmd.AddOption("/A:", CMDOPT_TEXT, kNoList, kNoList, false, false));
   Outcome out = ParseArgs(cmd, {"/A:"});
   EXPECT_EQ(out.nCode, CMDERR_EMPTY);
   EXPECT_EQ(out.strName, "/A:");
@@ -605,7 +611,8 @@ TEST(CmdLineQuery, SecondFormHasNoLabel) {
 
 TEST(CmdLineLength, CountsProgramNameOptionsAndValues) {
   CCmdLine cmd;
-  AddAll(cmd, {{"", CMDOPT_PARAM}, {"/R:", CMDOPT_NUMBER}, {"/S", CMDOPT_SWITCH}});
+  AddAll(cmd,
+         {{"", CMDOPT_PARAM}, {"/R:", CMDOPT_NUMBER}, {"/S", CMDOPT_SWITCH}});
   ASSERT_EQ(ParseArgs(cmd, {"hello", "/R:3"}).nResult, 0);
   EXPECT_EQ(cmd.GetCmdLineLength(), 4 + 6 + 5);
 }

@@ -90,27 +90,30 @@ INSTANTIATE_TEST_SUITE_P(
         CodeCase{ERR_FILE_OPEN, kLoc,
                  std::string("File Open Error\n\nUnable to open file...\n\n") +
                      kLoc},
-        CodeCase{ERR_FILE_READ, kLoc,
-                 std::string(
-                     "File Read Error\n\nUnable to read from file...\n\n") +
-                     kLoc},
-        CodeCase{ERR_FILE_WRITE, kLoc,
-                 std::string(
-                     "File Write Error\n\nUnable to write to file...\n\n") +
-                     kLoc},
-        CodeCase{ERR_FILE_CLOSE, kLoc,
-                 std::string(
-                     "File Close Error\n\nUnable to close file...\n\n") +
-                     kLoc},
-        CodeCase{ERR_PARSE, kLoc,
-                 std::string("Parse Error\n\nUnable to parse data file...\n\n") +
-                     kLoc + "\n\n" + kParseClosing},
-        CodeCase{ERR_PARSE, "",
-                 std::string("Parse Error\n\nUnable to parse data file...\n\n") +
-                     kParseClosing},
-        CodeCase{ERR_PARSE, nullptr,
-                 std::string("Parse Error\n\nUnable to parse data file...\n\n") +
-                     kParseClosing},
+        CodeCase{
+            ERR_FILE_READ, kLoc,
+            std::string("File Read Error\n\nUnable to read from file...\n\n") +
+                kLoc},
+        CodeCase{
+            ERR_FILE_WRITE, kLoc,
+            std::string("File Write Error\n\nUnable to write to file...\n\n") +
+                kLoc},
+        CodeCase{
+            ERR_FILE_CLOSE, kLoc,
+            std::string("File Close Error\n\nUnable to close file...\n\n") +
+                kLoc},
+        CodeCase{
+            ERR_PARSE, kLoc,
+            std::string("Parse Error\n\nUnable to parse data file...\n\n") +
+                kLoc + "\n\n" + kParseClosing},
+        CodeCase{
+            ERR_PARSE, "",
+            std::string("Parse Error\n\nUnable to parse data file...\n\n") +
+                kParseClosing},
+        CodeCase{
+            ERR_PARSE, nullptr,
+            std::string("Parse Error\n\nUnable to parse data file...\n\n") +
+                kParseClosing},
         CodeCase{ERR_TCPIP, kLoc, std::string("TCP/IP Error\n\n") + kLoc},
         // Unknown codes write the newlines alone and ignore the location.
         CodeCase{0, kLoc, ""}, CodeCase{11, kLoc, ""}, CodeCase{-4, kLoc, ""}));
@@ -128,7 +131,8 @@ TEST(ReportText, MemoryTextLeavesRoomForTheLongestLocation) {
   std::string strLocation(345, 'L');
   CErrorReporter::ComposeReport(ERR_MEMORY_ALLOCATION, strLocation.c_str(),
                                 szText, sizeof szText);
-  EXPECT_EQ(std::string(szText), "\n" + std::string(kMemoryLines) + strLocation);
+  EXPECT_EQ(std::string(szText),
+            "\n" + std::string(kMemoryLines) + strLocation);
 }
 
 // --------------------------------------------------- cutting the location
@@ -166,8 +170,9 @@ TEST(ReportCut, ParseReportKeepsItsClosingSentence) {
   std::string strTail = "\n\n" + std::string(kParseClosing);
   ASSERT_GE(strText.size(), strTail.size());
   EXPECT_EQ(strText.substr(strText.size() - strTail.size()), strTail);
-  EXPECT_EQ(strText.rfind("\nParse Error\n\nUnable to parse data file...\n\npp", 0),
-            0u);
+  EXPECT_EQ(
+      strText.rfind("\nParse Error\n\nUnable to parse data file...\n\npp", 0),
+      0u);
 }
 
 TEST(ReportCut, TinyAreasStayTerminated) {
@@ -219,7 +224,8 @@ TEST_F(ReportSeverityDeathTest, FatalTakesTheNormalExitPath) {
         reporter.ReportError(SEVERITY_FATAL, ERR_GENERAL_PROGRAM, "X::Y");
       },
       ::testing::ExitedWithCode(1),
-      ExactRegex(Written("\nGeneral Program Error\n\nX::Y") + "clean-up ran\n"));
+      ExactRegex(Written("\nGeneral Program Error\n\nX::Y") +
+                 "clean-up ran\n"));
 }
 
 TEST_F(ReportSeverityDeathTest, FatalWithUnknownCode) {

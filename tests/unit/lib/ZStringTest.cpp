@@ -102,16 +102,14 @@ TEST_P(CStringToNumber, ToIntAndToLongAgree) {
 // Texts outside the 32-bit range clamp to its ends instead of overflowing.
 INSTANTIATE_TEST_SUITE_P(
     Texts, CStringToNumber,
-    ::testing::Values(NumberCase{"12", 12}, NumberCase{"12abc", 12},
-                      NumberCase{"abc", 0}, NumberCase{" -7", -7},
-                      NumberCase{"\t+8", 8}, NumberCase{"", 0},
-                      NumberCase{"-", 0}, NumberCase{"0x1F", 0},
-                      NumberCase{"2147483647", INT_MAX},
-                      NumberCase{"-2147483648", INT_MIN},
-                      NumberCase{"2147483648", INT_MAX},
-                      NumberCase{"-2147483649", INT_MIN},
-                      NumberCase{"99999999999999999999999", INT_MAX},
-                      NumberCase{"-99999999999999999999999", INT_MIN}));
+    ::testing::Values(
+        NumberCase{"12", 12}, NumberCase{"12abc", 12}, NumberCase{"abc", 0},
+        NumberCase{" -7", -7}, NumberCase{"\t+8", 8}, NumberCase{"", 0},
+        NumberCase{"-", 0}, NumberCase{"0x1F", 0},
+        NumberCase{"2147483647", INT_MAX}, NumberCase{"-2147483648", INT_MIN},
+        NumberCase{"2147483648", INT_MAX}, NumberCase{"-2147483649", INT_MIN},
+        NumberCase{"99999999999999999999999", INT_MAX},
+        NumberCase{"-99999999999999999999999", INT_MIN}));
 
 TEST(CStringConversion, LockedStringReadsAsZero) {
   CString str("12");
@@ -386,18 +384,17 @@ TEST_P(CStringSearchTable, FindFindLastCountContains) {
   EXPECT_EQ(str.Contains(c.pszSub), c.nFind >= 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, CStringSearchTable,
-    ::testing::Values(SearchCase{"a,b,c", ",", 1, 3, 2},
-                      SearchCase{"aaaa", "aa", 0, 2, 2},
-                      SearchCase{"aaaaa", "aa", 0, 3, 2},
-                      SearchCase{"abcabc", "bc", 1, 4, 2},
-                      SearchCase{"abc", "abc", 0, 0, 1},
-                      SearchCase{"abc", "abcd", -1, -1, 0},
-                      SearchCase{"abc", "x", -1, -1, 0},
-                      SearchCase{"abc", "", -1, -1, 0},
-                      SearchCase{"", "a", -1, -1, 0},
-                      SearchCase{"", "", -1, -1, 0}));
+INSTANTIATE_TEST_SUITE_P(Texts, CStringSearchTable,
+                         ::testing::Values(SearchCase{"a,b,c", ",", 1, 3, 2},
+                                           SearchCase{"aaaa", "aa", 0, 2, 2},
+                                           SearchCase{"aaaaa", "aa", 0, 3, 2},
+                                           SearchCase{"abcabc", "bc", 1, 4, 2},
+                                           SearchCase{"abc", "abc", 0, 0, 1},
+                                           SearchCase{"abc", "abcd", -1, -1, 0},
+                                           SearchCase{"abc", "x", -1, -1, 0},
+                                           SearchCase{"abc", "", -1, -1, 0},
+                                           SearchCase{"", "a", -1, -1, 0},
+                                           SearchCase{"", "", -1, -1, 0}));
 
 TEST(CStringSearch, NthOccurrenceCountsOverlaps) {
   CString str("a,b,c");
@@ -428,7 +425,8 @@ INSTANTIATE_TEST_SUITE_P(Texts, CStringEdges,
                          ::testing::Values(EdgeCase{"abc", "ab", true, false},
                                            EdgeCase{"abc", "bc", false, true},
                                            EdgeCase{"abc", "abc", true, true},
-                                           EdgeCase{"abc", "abcd", false, false},
+                                           EdgeCase{"abc", "abcd", false,
+                                                    false},
                                            EdgeCase{"abc", "", false, false},
                                            EdgeCase{"", "", false, false},
                                            EdgeCase{"", "a", false, false},
@@ -502,8 +500,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ReplaceCase{"ab", "ab", "xabx", true, "xabx"},
                       ReplaceCase{"a.b.c", ".", "::", true, "a::b::c"},
                       ReplaceCase{"xx", "x", "", true, ""},
-                      ReplaceCase{"%d and %d", "%d", "12", true,
-                                  "12 and 12"},
+                      ReplaceCase{"%d and %d", "%d", "12", true, "12 and 12"},
                       ReplaceCase{"", "x", "y", true, ""}));
 
 TEST(CStringReplace, EmptyResultClearsEmptyItemMark) {
@@ -585,19 +582,19 @@ TEST_P(CStringTrimTable, LeftRightBoth) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, CStringTrimTable,
-    ::testing::Values(
-        TrimCase{" \t ab c \n", " \t\n", "ab c \n", " \t ab c", "ab c"},
-        TrimCase{"xxx", "x", "", "", ""},
-        TrimCase{"abc", "", "abc", "abc", "abc"},
-        TrimCase{"", " ", "", "", ""},
-        TrimCase{"xyaxy", "yx", "axy", "xya", "a"},
-        TrimCase{"\r\nline\r\n", " \t\n", "\r\nline\r\n", "\r\nline\r",
-                 "\r\nline\r"}));
+    ::testing::Values(TrimCase{" \t ab c \n", " \t\n", "ab c \n", " \t ab c",
+                               "ab c"},
+                      TrimCase{"xxx", "x", "", "", ""},
+                      TrimCase{"abc", "", "abc", "abc", "abc"},
+                      TrimCase{"", " ", "", "", ""},
+                      TrimCase{"xyaxy", "yx", "axy", "xya", "a"},
+                      TrimCase{"\r\nline\r\n", " \t\n", "\r\nline\r\n",
+                               "\r\nline\r", "\r\nline\r"}));
 
 TEST(CStringTrim, EmptyResultClearsEmptyItemMark) {
   for (int nWhich = 0; nWhich < 3; ++nWhich) {
     CString str;
-  MakeEmptyItemList(str);
+    MakeEmptyItemList(str);
     str = "xxx";
     ASSERT_TRUE(str.HasEmptyItem());
     if (nWhich == 0) str.TrimLeft("x");
@@ -685,16 +682,16 @@ TEST_P(CStringToken, GetToken) {
 // Only the ends of the whole list are trimmed; items keep their blanks.
 INSTANTIATE_TEST_SUITE_P(
     Lists, CStringToken,
-    ::testing::Values(
-        TokenCase{"a,b,c", 0, "a"}, TokenCase{"a,b,c", 1, "b"},
-        TokenCase{"a,b,c", 2, "c"}, TokenCase{"a,b,c", 3, ""},
-        TokenCase{"a,b,c", -1, "c"}, TokenCase{"a,b,c", -7, "c"},
-        TokenCase{"abc", 0, "abc"}, TokenCase{"abc", 1, ""},
-        TokenCase{"abc", -1, ""}, TokenCase{"a, b", 1, " b"},
-        TokenCase{" \ta,b \n", 0, "a"}, TokenCase{" \ta,b \n", 1, "b"},
-        TokenCase{"a,b\r", 1, "b\r"}, TokenCase{",b", 0, ""},
-        TokenCase{",b", 1, "b"}, TokenCase{"a,", 1, ""},
-        TokenCase{"", 0, ""}, TokenCase{"   ", 0, ""}));
+    ::testing::Values(TokenCase{"a,b,c", 0, "a"}, TokenCase{"a,b,c", 1, "b"},
+                      TokenCase{"a,b,c", 2, "c"}, TokenCase{"a,b,c", 3, ""},
+                      TokenCase{"a,b,c", -1, "c"}, TokenCase{"a,b,c", -7, "c"},
+                      TokenCase{"abc", 0, "abc"}, TokenCase{"abc", 1, ""},
+                      TokenCase{"abc", -1, ""}, TokenCase{"a, b", 1, " b"},
+                      TokenCase{" \ta,b \n", 0, "a"},
+                      TokenCase{" \ta,b \n", 1, "b"},
+                      TokenCase{"a,b\r", 1, "b\r"}, TokenCase{",b", 0, ""},
+                      TokenCase{",b", 1, "b"}, TokenCase{"a,", 1, ""},
+                      TokenCase{"", 0, ""}, TokenCase{"   ", 0, ""}));
 
 TEST(CStringList, EmptySeparatorHasNoItems) {
   CString list("a,b");
@@ -746,8 +743,8 @@ TEST_F(CStringDeathTest, HugeBufferLoanPrintsMemoryReport) {
 }
 
 TEST_F(CStringDeathTest, NegativeCountArrivesAsHugeCount) {
-  EXPECT_EXIT(CString("abc").Repeat(unsigned(-1)),
-              ::testing::ExitedWithCode(1), kMemoryReportRegex);
+  EXPECT_EXIT(CString("abc").Repeat(unsigned(-1)), ::testing::ExitedWithCode(1),
+              kMemoryReportRegex);
 }
 
 }  // namespace
