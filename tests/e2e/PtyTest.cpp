@@ -77,6 +77,7 @@ struct ChildOptions {
   // Runs zarvo in a process group of its own under a small job-control
   // shell, so that Ctrl+Z really stops it.
   bool bJobControl = false;
+  std::vector<int> aIgnored;  // signals zarvo starts with ignored (nohup)
 };
 
 // zarvo started on a fresh pseudo-terminal. The test keeps both ends open:
@@ -247,6 +248,7 @@ class PtyChild {
     sigprocmask(SIG_SETMASK, &tNone, nullptr);
     for (int nSignal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGTTOU})
       signal(nSignal, SIG_DFL);
+    for (int nSignal : options.aIgnored) signal(nSignal, SIG_IGN);
     if (options.bJobControl) RunJobShell(argv, envp, nReport);
     execve(argv[0], argv, envp);
     _exit(127);
@@ -363,27 +365,50 @@ TEST(Pty, PauseIgnoresRedirectedStandardInput) {
   EXPECT_EQ(child.Output(), "msg\n");
 }
 
-// An arrow key arrives as ESC [ A: one special key, not Escape, so it ends
-// the countdown with no cancel text.
-TEST(Pty, ArrowKeyEndsCountdownWithoutCancelText) {
+struct KeyCase {
+  const char* pszName;
+  std::string strKeys;  // written to the terminal in one piece
+  bool bCancels;        // read as Escape (cancel text), then one more key
+};
+
+void PrintTo(const KeyCase& c, std::ostream* pOut) { *pOut << c.pszName; }
+
+class PtyKeys : public ::testing::TestWithParam<KeyCase> {};
+
+// What a terminal sends for one key press is one key: an escape sequence
+// is a special key (prefix 0 and a second code), never Escape, so it ends the
+// countdown with no cancel text.
+TEST_P(PtyKeys, OneKeyPressIsOneKey) {
+  const KeyCase& c = GetParam();
   PtyChild child(Args({"msg", "/P:5"}));
   ASSERT_TRUE(child.WaitRaw());
-  child.Send("\x1b[A");
+  child.Send(c.strKeys);
   ASSERT_TRUE(child.WaitExit());
   EXPECT_EQ(child.ExitCode(), 0);
-  EXPECT_TRUE(IsCountEndedEarly(child.Output(), "msg", 5, Erase(1) + "\n"))
+  std::string strTail = Erase(1) + (c.bCancels ? CANCEL : "") + "\n";
+  EXPECT_TRUE(IsCountEndedEarly(child.Output(), "msg", 5, strTail))
       << child.Output();
   EXPECT_EQ(Differences(child.Before(), child.Settings()), "");
 }
 
-TEST(Pty, FunctionKeyEndsCountdownWithoutCancelText) {
-  PtyChild child(Args({"msg", "/P:5"}));
-  ASSERT_TRUE(child.WaitRaw());
-  child.Send("\x1b[15;2~");  // Shift+F5 as xterm sends it
-  ASSERT_TRUE(child.WaitExit());
-  EXPECT_TRUE(IsCountEndedEarly(child.Output(), "msg", 5, Erase(1) + "\n"))
-      << child.Output();
-}
+INSTANTIATE_TEST_SUITE_P(
+    Waits, PtyKeys,
+    ::testing::Values(KeyCase{"ArrowUp", "\x1b[A", false},
+                      KeyCase{"ShiftF5", "\x1b[15;2~", false},
+                      KeyCase{"F1", "\x1bOP", false},
+                      KeyCase{"LinuxConsoleF1", "\x1b[[A", false},
+                      KeyCase{"AltX", "\x1bx", false},
+                      KeyCase{"CtrlAt", std::string(1, '\0'), false},
+                      KeyCase{"Utf8Letter", "\xc3\xa9", false},
+                      KeyCase{"Enter", "\r", false},
+                      // A sequence cut short is a key of its own; what cut
+                      // it short is not read as Escape.
+                      KeyCase{"CutShortSequence", "\x1b[\x1b", false},
+                      // Escape pressed twice: cancel, then the end.
+                      KeyCase{"EscapeTwice", "\x1b\x1b", true}),
+    [](const ::testing::TestParamInfo<KeyCase>& info) {
+      return std::string(info.param.pszName);
+    });
 
 // A lone Escape cancels the count; the wait then needs one more key.
 TEST(Pty, EscapeCancelsThenKeyEndsWait) {
@@ -424,6 +449,8 @@ struct SignalCase {
   int nSignal;
 };
 
+void PrintTo(const SignalCase& c, std::ostream* pOut) { *pOut << c.pszName; }
+
 class PtySignals : public ::testing::TestWithParam<SignalCase> {};
 
 // The tool ends by the same signal and the terminal's settings are exactly
@@ -457,6 +484,23 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<SignalCase>& info) {
       return std::string(info.param.pszName);
     });
+
+// Under nohup a hang-up stays ignored: the wait goes on until a key.
+TEST(Pty, IgnoredSignalStaysIgnored) {
+  ChildOptions options = Args({"msg", "/P"});
+  options.aIgnored = {SIGHUP, SIGINT};
+  PtyChild child(options);
+  ASSERT_TRUE(child.WaitRaw());
+  kill(child.ZarvoPid(), SIGHUP);
+  child.Send("\x03");
+  child.Idle(300);
+  EXPECT_TRUE(child.Running());
+  child.Send("k");
+  ASSERT_TRUE(child.WaitExit());
+  EXPECT_EQ(child.ExitCode(), 0);
+  EXPECT_EQ(child.Output(), "msg\n");
+  EXPECT_EQ(Differences(child.Before(), child.Settings()), "");
+}
 
 // Ctrl+Z: while stopped the terminal is as it was; after SIGCONT the wait
 // takes it again and a key still ends it.
