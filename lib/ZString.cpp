@@ -180,9 +180,11 @@ CString& CString::operator=(const char* pszText) {
   return *this;
 }
 
+// Assigning a string to itself stores its own text again (the text is
+// copied before the old buffer goes), so an empty self-assignment clears
+// the empty-item mark like every other assignment of "".
 CString& CString::operator=(const CString& other) {
-  if (this != &other) *this = other.Text();
-  return *this;
+  return *this = other.Text();
 }
 
 void CString::Empty() {
