@@ -40,8 +40,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         RunCase{"NoArguments", {}, "\n", 0},
         RunCase{"CaseKept", {"Hello World"}, "Hello World\n", 0},
-        RunCase{"CaseKeptUnderLowerOptions", {"/sn", "MiXeD CaSe"},
-                "MiXeD CaSe", 0},
+        RunCase{"CaseKeptUnderLowerOptions",
+                {"/sn", "MiXeD CaSe"},
+                "MiXeD CaSe",
+                0},
         RunCase{"UnknownSlashIsMessage", {"/X"}, "/X\n", 0},
         RunCase{"MessageAfterOptions", {"/E:3", "/R:2", "ab"}, "abab\n", 3},
         // /E: with a value and no message skips the message entirely.

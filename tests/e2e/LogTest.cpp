@@ -1,6 +1,7 @@
 // The log file named by ZARVO_LOG, checked byte for byte after real runs,
 // each in a fresh folder.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -11,8 +12,6 @@
 #include <set>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "Harness.h"
 
@@ -29,7 +28,8 @@ e2e::RunResult RunLogged(const e2e::TempDir& dir, const char* pszLog,
   e2e::RunOptions options;
   options.aArgs = aArgs;
   options.strCwd = dir.Path();
-  if (pszLog != nullptr) options.aEnv.push_back(std::string("ZARVO_LOG=") + pszLog);
+  if (pszLog != nullptr)
+    options.aEnv.push_back(std::string("ZARVO_LOG=") + pszLog);
   return e2e::Run(options);
 }
 
@@ -38,8 +38,9 @@ std::map<std::string, std::string> Snapshot(const e2e::TempDir& dir) {
   std::map<std::string, std::string> mapFiles;
   for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
     std::string strName = entry.path().filename().string();
-    mapFiles[strName] =
-        entry.is_regular_file() ? e2e::ReadFile(entry.path().string()) : "<dir>";
+    mapFiles[strName] = entry.is_regular_file()
+                            ? e2e::ReadFile(entry.path().string())
+                            : "<dir>";
   }
   return mapFiles;
 }
@@ -56,7 +57,8 @@ TEST(LogE2E, UnsetOrEmptyVariableTouchesNothing) {
       EXPECT_EQ(result.strOut, aArgs.empty() ? "\n" : "hello\n") << strWhat;
       EXPECT_EQ(result.strErr, "");
       EXPECT_EQ(result.nExitCode, 0) << strWhat;
-      std::map<std::string, std::string> mapExpected = {{"zarvo.log", "old\r\n"}};
+      std::map<std::string, std::string> mapExpected = {
+          {"zarvo.log", "old\r\n"}};
       EXPECT_EQ(Snapshot(dir), mapExpected) << strWhat;
     }
   }
@@ -66,10 +68,10 @@ TEST(LogE2E, UnsetOrEmptyVariableTouchesNothing) {
 
 struct EntryCase {
   const char* pszName;
-  const char* pszBefore;     // the file before the runs; null: no file
-  std::vector<Args> aRuns;   // one zarvo run each, in order
-  const char* pszLastOut;    // what the last run displayed
-  const char* pszAfter;      // the file afterwards; null: no file
+  const char* pszBefore;    // the file before the runs; null: no file
+  std::vector<Args> aRuns;  // one zarvo run each, in order
+  const char* pszLastOut;   // what the last run displayed
+  const char* pszAfter;     // the file afterwards; null: no file
 };
 
 class LogEntryE2E : public ::testing::TestWithParam<EntryCase> {};
@@ -96,38 +98,74 @@ TEST_P(LogEntryE2E, FileBytes) {
 INSTANTIATE_TEST_SUITE_P(
     Entries, LogEntryE2E,
     ::testing::Values(
-        EntryCase{"FiveCharacters", nullptr, {{"hello"}}, "hello\n",
-                  "hello\r\n"},
-        EntryCase{"AppendsNeverTruncates", "one\r\n", {{"two"}, {"three"}},
-                  "three\n", "one\r\ntwo\r\nthree\r\n"},
-        EntryCase{"NoNewlineContinuesLine", nullptr, {{"/SN", "ab"}, {"cd"}},
-                  "cd\n", "abcd\r\n"},
+        EntryCase{
+            "FiveCharacters", nullptr, {{"hello"}}, "hello\n", "hello\r\n"},
+        EntryCase{"AppendsNeverTruncates",
+                  "one\r\n",
+                  {{"two"}, {"three"}},
+                  "three\n",
+                  "one\r\ntwo\r\nthree\r\n"},
+        EntryCase{"NoNewlineContinuesLine",
+                  nullptr,
+                  {{"/SN", "ab"}, {"cd"}},
+                  "cd\n",
+                  "abcd\r\n"},
         EntryCase{"EmptyMessage", nullptr, {{""}}, "\n", "\r\n"},
         EntryCase{"NoArguments", nullptr, {{}}, "\n", "\r\n"},
-        EntryCase{"NewLogReplacesExisting", "old entry\r\nmore\r\n",
-                  {{"/N", "fresh"}}, "fresh\n", "fresh\r\n"},
-        EntryCase{"NewLogCreatesMissing", nullptr, {{"/n", "fresh"}},
-                  "fresh\n", "fresh\r\n"},
-        EntryCase{"NewLogEmptyNoNewline", "old\r\n", {{"/N", "/SN", ""}}, "",
-                  ""},
-        EntryCase{"DisplayOnlyLeavesFile", "old\r\n", {{"/DO", "hello"}},
-                  "hello\n", "old\r\n"},
-        EntryCase{"DisplayOnlyCreatesNothing", nullptr,
-                  {{"/DO", "/N", "hello"}}, "hello\n", nullptr},
-        EntryCase{"LogOnly", nullptr, {{"/LO", "hello"}}, "", "hello\r\n"},
-        EntryCase{"RepeatIsOneEntry", nullptr, {{"/R:3", "ab"}}, "ababab\n",
-                  "ababab\r\n"},
-        EntryCase{"ErrorLevelAloneLogsNothing", nullptr, {{"/E:5"}}, "",
+        EntryCase{"NewLogReplacesExisting",
+                  "old entry\r\nmore\r\n",
+                  {{"/N", "fresh"}},
+                  "fresh\n",
+                  "fresh\r\n"},
+        EntryCase{"NewLogCreatesMissing",
+                  nullptr,
+                  {{"/n", "fresh"}},
+                  "fresh\n",
+                  "fresh\r\n"},
+        EntryCase{
+            "NewLogEmptyNoNewline", "old\r\n", {{"/N", "/SN", ""}}, "", ""},
+        EntryCase{"DisplayOnlyLeavesFile",
+                  "old\r\n",
+                  {{"/DO", "hello"}},
+                  "hello\n",
+                  "old\r\n"},
+        EntryCase{"DisplayOnlyCreatesNothing",
+                  nullptr,
+                  {{"/DO", "/N", "hello"}},
+                  "hello\n",
                   nullptr},
-        EntryCase{"ErrorLevelWithMessage", nullptr, {{"hi", "/E:5"}}, "hi\n",
+        EntryCase{"LogOnly", nullptr, {{"/LO", "hello"}}, "", "hello\r\n"},
+        EntryCase{"RepeatIsOneEntry",
+                  nullptr,
+                  {{"/R:3", "ab"}},
+                  "ababab\n",
+                  "ababab\r\n"},
+        EntryCase{
+            "ErrorLevelAloneLogsNothing", nullptr, {{"/E:5"}}, "", nullptr},
+        EntryCase{"ErrorLevelWithMessage",
+                  nullptr,
+                  {{"hi", "/E:5"}},
+                  "hi\n",
                   "hi\r\n"},
-        EntryCase{"FormattedLineEnds", nullptr, {{"/F", "a\\r\\nb"}},
-                  "a\r\nb\n", "a\r\r\nb\r\n"},
-        EntryCase{"FormattedLoneCarriageReturn", nullptr, {{"/F", "a\\rb"}},
-                  "a\rb\n", "a\rb\r\n"},
-        EntryCase{"FormattedNewlines", nullptr, {{"/F", "/SN", "\\na\\n\\n"}},
-                  "\na\n\n", "\r\na\r\n\r\n"},
-        EntryCase{"BytesKept", nullptr, {{"\t\xe9\xff%d"}}, "\t\xe9\xff%d\n",
+        EntryCase{"FormattedLineEnds",
+                  nullptr,
+                  {{"/F", "a\\r\\nb"}},
+                  "a\r\nb\n",
+                  "a\r\r\nb\r\n"},
+        EntryCase{"FormattedLoneCarriageReturn",
+                  nullptr,
+                  {{"/F", "a\\rb"}},
+                  "a\rb\n",
+                  "a\rb\r\n"},
+        EntryCase{"FormattedNewlines",
+                  nullptr,
+                  {{"/F", "/SN", "\\na\\n\\n"}},
+                  "\na\n\n",
+                  "\r\na\r\n\r\n"},
+        EntryCase{"BytesKept",
+                  nullptr,
+                  {{"\t\xe9\xff%d"}},
+                  "\t\xe9\xff%d\n",
                   "\t\xe9\xff%d\r\n"}),
     [](const ::testing::TestParamInfo<EntryCase>& info) {
       return std::string(info.param.pszName);
@@ -211,21 +249,31 @@ TEST_P(NewLogFailE2E, ReportedNothingWritten) {
 INSTANTIATE_TEST_SUITE_P(
     FailedDelete, NewLogFailE2E,
     ::testing::Values(
-        NewLogFailCase{"Plain", {"/N", "hello"},
-                       "hello\n" "Zarvo was unable to write to the log file.\n",
+        NewLogFailCase{"Plain",
+                       {"/N", "hello"},
+                       "hello\n"
+                       "Zarvo was unable to write to the log file.\n",
                        0},
-        NewLogFailCase{"ExitCodeKept", {"/N", "hello", "/E:4"},
-                       "hello\n" "Zarvo was unable to write to the log file.\n",
+        NewLogFailCase{"ExitCodeKept",
+                       {"/N", "hello", "/E:4"},
+                       "hello\n"
+                       "Zarvo was unable to write to the log file.\n",
                        4},
-        NewLogFailCase{"NoNewlineStillOwnLine", {"/N", "/SN", "hello"},
-                       "hello\n" "Zarvo was unable to write to the log file.\n",
+        NewLogFailCase{"NoNewlineStillOwnLine",
+                       {"/N", "/SN", "hello"},
+                       "hello\n"
+                       "Zarvo was unable to write to the log file.\n",
                        0},
-        NewLogFailCase{"EmptyNoNewline", {"/N", "/SN", ""},
-                       "Zarvo was unable to write to the log file.\n", 0},
-        NewLogFailCase{"LogOnly", {"/N", "/LO", "hello", "/E:9"},
-                       "Zarvo was unable to write to the log file.\n", 9},
-        NewLogFailCase{"DisplayOnlyNeverDeletes", {"/N", "/DO", "hello"},
-                       "hello\n", 0},
+        NewLogFailCase{"EmptyNoNewline",
+                       {"/N", "/SN", ""},
+                       "Zarvo was unable to write to the log file.\n",
+                       0},
+        NewLogFailCase{"LogOnly",
+                       {"/N", "/LO", "hello", "/E:9"},
+                       "Zarvo was unable to write to the log file.\n",
+                       9},
+        NewLogFailCase{
+            "DisplayOnlyNeverDeletes", {"/N", "/DO", "hello"}, "hello\n", 0},
         NewLogFailCase{"NoMessageNoLog", {"/N", "/E:2"}, "", 2}),
     [](const ::testing::TestParamInfo<NewLogFailCase>& info) {
       return std::string(info.param.pszName);
@@ -241,8 +289,9 @@ const int MESSAGES = 200;
 std::string Message(int nWriter, int nMessage) {
   char szHead[32];
   std::snprintf(szHead, sizeof szHead, "w%02d-m%03d-", nWriter, nMessage);
-  return szHead + std::string(std::size_t(20 + (nWriter * 37 + nMessage * 11) % 500),
-                              char('a' + nWriter));
+  return szHead +
+         std::string(std::size_t(20 + (nWriter * 37 + nMessage * 11) % 500),
+                     char('a' + nWriter));
 }
 
 // In a forked child: runs zarvo for each of this writer's messages, one

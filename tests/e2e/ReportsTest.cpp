@@ -84,8 +84,10 @@ INSTANTIATE_TEST_SUITE_P(
 // "/?" wins over conflicts and over arguments that match nothing after it.
 TEST(HelpE2E, HelpWinsWhenRecognised) {
   for (std::vector<std::string> aArgs :
-       {std::vector<std::string>{"/?", "a", "b"}, {"/?", "/LO", "/DO"},
-        {"hello", "/?"}, {"/SC", "/?"}}) {
+       {std::vector<std::string>{"/?", "a", "b"},
+        {"/?", "/LO", "/DO"},
+        {"hello", "/?"},
+        {"/SC", "/?"}}) {
     e2e::RunResult result = RunAs(SAMPLE_PATH, aArgs);
     EXPECT_EQ(result.strOut, e2e::ExpectedFile(HELP_FILE)) << aArgs[0];
     EXPECT_EQ(result.strErr, "");
@@ -106,8 +108,8 @@ class SyntaxErrorE2E : public ::testing::TestWithParam<SyntaxCase> {};
 TEST_P(SyntaxErrorE2E, HelpThenReportExitOne) {
   const SyntaxCase& c = GetParam();
   e2e::RunResult result = RunAs(SAMPLE_PATH, c.aArgs);
-  EXPECT_EQ(result.strOut, e2e::ExpectedFile(HELP_FILE) +
-                               "\nSyntax Error\n\n" + c.pszReport);
+  EXPECT_EQ(result.strOut,
+            e2e::ExpectedFile(HELP_FILE) + "\nSyntax Error\n\n" + c.pszReport);
   EXPECT_EQ(result.strErr, "");
   EXPECT_EQ(result.nExitCode, 1);
 }
@@ -116,47 +118,61 @@ INSTANTIATE_TEST_SUITE_P(
     Reports, SyntaxErrorE2E,
     ::testing::Values(
         // Code 1: the argument exactly as typed.
-        SyntaxCase{"TwoFreeWords", {"hello", "world"},
+        SyntaxCase{"TwoFreeWords",
+                   {"hello", "world"},
                    "The 'world' parameter is invalid.\n"},
-        SyntaxCase{"InvalidKeepsCase", {"hello", "WoRlD"},
+        SyntaxCase{"InvalidKeepsCase",
+                   {"hello", "WoRlD"},
                    "The 'WoRlD' parameter is invalid.\n"},
-        SyntaxCase{"HelpAfterFreeWord", {"a", "b", "/?"},
+        SyntaxCase{"HelpAfterFreeWord",
+                   {"a", "b", "/?"},
                    "The 'b' parameter is invalid.\n"},
-        SyntaxCase{"RepeatedSwitch", {"hello", "/SN", "/SN"},
+        SyntaxCase{"RepeatedSwitch",
+                   {"hello", "/SN", "/SN"},
                    "The '/SN' parameter is invalid.\n"},
         // Code 1 raised by the driver for values below 1.
         SyntaxCase{"PauseZero", {"/P:0"}, "The '/P:' parameter is invalid.\n"},
-        SyntaxCase{"TimerNegative", {"/T:-3"},
-                   "The '/T:' parameter is invalid.\n"},
-        SyntaxCase{"RepeatZero", {"/R:0", "x"},
-                   "The '/R:' parameter is invalid.\n"},
+        SyntaxCase{
+            "TimerNegative", {"/T:-3"}, "The '/T:' parameter is invalid.\n"},
+        SyntaxCase{
+            "RepeatZero", {"/R:0", "x"}, "The '/R:' parameter is invalid.\n"},
         SyntaxCase{"RepeatEmpty", {"/R:"}, "The '/R:' parameter is invalid.\n"},
-        SyntaxCase{"PauseCheckedBeforeRepeat", {"/R:0", "/P:0"},
+        SyntaxCase{"PauseCheckedBeforeRepeat",
+                   {"/R:0", "/P:0"},
                    "The '/P:' parameter is invalid.\n"},
         // Code 4.
-        SyntaxCase{"RepeatNotNumber", {"/R:x", "ab"},
+        SyntaxCase{"RepeatNotNumber",
+                   {"/R:x", "ab"},
                    "The value of the '/R:' parameter must be a number.\n"},
-        SyntaxCase{"ErrorLevelOutOfRange", {"/E:2147483648"},
+        SyntaxCase{"ErrorLevelOutOfRange",
+                   {"/E:2147483648"},
                    "The value of the '/E:' parameter must be a number.\n"},
-        SyntaxCase{"ErrorLevelWithPlus", {"/e:+5"},
+        SyntaxCase{"ErrorLevelWithPlus",
+                   {"/e:+5"},
                    "The value of the '/E:' parameter must be a number.\n"},
         // Code 5: the registered names, whatever case was typed.
-        SyntaxCase{"LogOnlyDisplayOnly", {"/LO", "/DO"},
+        SyntaxCase{"LogOnlyDisplayOnly",
+                   {"/LO", "/DO"},
                    "The '/LO' parameter cannot be used with the '/DO' "
                    "parameter.\n"},
-        SyntaxCase{"ConflictNamesRegistered", {"msg", "/do", "/lo"},
+        SyntaxCase{"ConflictNamesRegistered",
+                   {"msg", "/do", "/lo"},
                    "The '/LO' parameter cannot be used with the '/DO' "
                    "parameter.\n"},
-        SyntaxCase{"PauseAndTimer", {"/P", "/T:5"},
+        SyntaxCase{"PauseAndTimer",
+                   {"/P", "/T:5"},
                    "The '/P' parameter cannot be used with the '/T:' "
                    "parameter.\n"},
         // Code 6: one companion on one line, a list on two.
-        SyntaxCase{"FormatWithoutMessage", {"/F"},
+        SyntaxCase{"FormatWithoutMessage",
+                   {"/F"},
                    "The '/F' parameter requires the 'message' parameter.\n"},
-        SyntaxCase{"SilentCountdownAlone", {"/SC"},
+        SyntaxCase{"SilentCountdownAlone",
+                   {"/SC"},
                    "The '/SC' parameter requires at least one of the "
                    "following\nparameters:  /P: /T:\n"},
-        SyntaxCase{"SilentCountdownWithPlainPause", {"/SC", "/P", "hi"},
+        SyntaxCase{"SilentCountdownWithPlainPause",
+                   {"/SC", "/P", "hi"},
                    "The '/SC' parameter requires at least one of the "
                    "following\nparameters:  /P: /T:\n"}),
     [](const ::testing::TestParamInfo<SyntaxCase>& info) {

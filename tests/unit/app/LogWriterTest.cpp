@@ -1,0 +1,148 @@
+// WriteLog against the scripted platform's environment and in-memory files:
+// the stored bytes, the /N delete and its failure, and the one write request
+// per entry.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+#include "EchoApp.h"
+#include "FakePlatform.h"
+#include "Platform.h"
+
+namespace {
+
+const char* const LOG = "C:\\logs\\zarvo.log";
+const char* const UNSET = nullptr;
+
+struct LogCase {
+  const char* pszName;
+  const char* pszEnv;  // value of ZARVO_LOG, or UNSET
+  std::string strMessage;
+  bool bNoNewline;
+  bool bNewLog;
+  const char* pszBefore;  // the file before, or null for none
+  int nDeleteResult;      // what a delete of an existing file answers
+  int nStatus;
+  const char* pszAfter;  // the file afterwards, or null for none
+  int nAppendCalls;
+};
+
+class LogWriterTable : public ::testing::TestWithParam<LogCase> {};
+
+TEST_P(LogWriterTable, StatusAndStoredBytes) {
+  const LogCase& c = GetParam();
+  fake::Reset();
+  if (c.pszEnv != UNSET) fake::SetEnv("ZARVO_LOG", c.pszEnv);
+  if (c.pszBefore != nullptr) fake::Files()[LOG] = c.pszBefore;
+  fake::DeleteResult() = c.nDeleteResult;
+
+  CEchoApp app;
+  app.m_strMessage = c.strMessage.c_str();
+  app.m_bNoNewline = c.bNoNewline;
+  app.m_bNewLog = c.bNewLog;
+  EXPECT_EQ(app.WriteLog(), c.nStatus);
+  EXPECT_STREQ(app.m_strLogFile.GetString(), c.pszEnv == UNSET ? "" : c.pszEnv);
+
+  std::map<std::string, std::string> mapExpected;
+  if (c.pszAfter != nullptr) mapExpected[LOG] = c.pszAfter;
+  EXPECT_EQ(fake::Files(), mapExpected);
+  EXPECT_EQ(fake::AppendCalls(), c.nAppendCalls);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, LogWriterTable,
+    ::testing::Values(
+        // Logging off: nothing is deleted, opened or written.
+        LogCase{"Unset", UNSET, "hello", false, false, "old", DELETE_OK, 0,
+                "old", 0},
+        LogCase{"UnsetNewLog", UNSET, "hello", false, true, "old", DELETE_OK, 0,
+                "old", 0},
+        LogCase{"Empty", "", "hello", false, true, "old", DELETE_OK, 0, "old",
+                0},
+        // The entry: line feeds stored as CR LF, everything else unchanged.
+        LogCase{"Plain", LOG, "hello", false, false, nullptr, DELETE_OK, 0,
+                "hello\r\n", 1},
+        LogCase{"Appended", LOG, "two", false, false, "one\r\n", DELETE_OK, 0,
+                "one\r\ntwo\r\n", 1},
+        LogCase{"NoNewline", LOG, "hello", true, false, "ab", DELETE_OK, 0,
+                "abhello", 1},
+        LogCase{"EmptyMessage", LOG, "", false, false, nullptr, DELETE_OK, 0,
+                "\r\n", 1},
+        LogCase{"InnerLineFeeds", LOG, "a\nb\n\nc", false, false, nullptr,
+                DELETE_OK, 0, "a\r\nb\r\n\r\nc\r\n", 1},
+        LogCase{"CarriageReturnLineFeed", LOG, "a\r\nb", false, false, nullptr,
+                DELETE_OK, 0, "a\r\r\nb\r\n", 1},
+        LogCase{"LoneCarriageReturn", LOG, "a\rb\r", true, false, nullptr,
+                DELETE_OK, 0, "a\rb\r", 1},
+        LogCase{"OnlyLineFeedsNoNewline", LOG, "\n\n", true, false, nullptr,
+                DELETE_OK, 0, "\r\n\r\n", 1},
+        LogCase{"HighBytes", LOG, "\xe9\xff\t", false, false, nullptr,
+                DELETE_OK, 0, "\xe9\xff\t\r\n", 1},
+        // /N: a fresh file, also when there was none.
+        LogCase{"NewLogReplaces", LOG, "new", false, true, "old\r\n", DELETE_OK,
+                0, "new\r\n", 1},
+        LogCase{"NewLogMissingCreates", LOG, "new", false, true, nullptr,
+                DELETE_OK, 0, "new\r\n", 1},
+        LogCase{"NewLogEmptyNoNewline", LOG, "", true, true, "old\r\n",
+                DELETE_OK, 0, "", 1},
+        // A delete that fails for another reason keeps the old log whole.
+        LogCase{"NewLogDeleteFails", LOG, "new", false, true, "old\r\n",
+                DELETE_FAILED, STATUS_LOG_FAILED, "old\r\n", 0}),
+    [](const ::testing::TestParamInfo<LogCase>& info) {
+      return std::string(info.param.pszName);
+    });
+
+// The path is used exactly as given: no quotes stripped, nothing expanded.
+TEST(LogWriter, QuotedPathIsNotStripped) {
+  fake::Reset();
+  fake::SetEnv("ZARVO_LOG", "\"%TEMP%\\a b.log\"");
+  CEchoApp app;
+  app.m_strMessage = "x";
+  EXPECT_EQ(app.WriteLog(), 0);
+  EXPECT_EQ(fake::Files().count("\"%TEMP%\\a b.log\""), 1u);
+  EXPECT_EQ(fake::Files().size(), 1u);
+}
+
+TEST(LogWriter, FailedOpenIsSilentSuccess) {
+  fake::Reset();
+  fake::SetEnv("ZARVO_LOG", LOG);
+  fake::AppendFails() = true;
+  CEchoApp app;
+  app.m_strMessage = "x";
+  EXPECT_EQ(app.WriteLog(), 0);
+  EXPECT_TRUE(fake::Files().empty());
+}
+
+// The variable is read on every call, so a changed value takes effect.
+TEST(LogWriter, ReadsVariableEachCall) {
+  fake::Reset();
+  CEchoApp app;
+  app.m_strMessage = "x";
+  fake::SetEnv("ZARVO_LOG", "first.log");
+  app.WriteLog();
+  fake::SetEnv("ZARVO_LOG", "second.log");
+  app.WriteLog();
+  EXPECT_STREQ(app.m_strLogFile.GetString(), "second.log");
+  EXPECT_EQ(fake::Files()["first.log"], "x\r\n");
+  EXPECT_EQ(fake::Files()["second.log"], "x\r\n");
+}
+
+// A long entry with many line feeds still goes out whole in one request.
+TEST(LogWriter, LongEntryInOneRequest) {
+  fake::Reset();
+  fake::SetEnv("ZARVO_LOG", LOG);
+  std::string strMessage;
+  std::string strStored;
+  for (int i = 0; i < 20000; ++i) {
+    strMessage += "line\n";
+    strStored += "line\r\n";
+  }
+  CEchoApp app;
+  app.m_strMessage = strMessage.c_str();
+  EXPECT_EQ(app.WriteLog(), 0);
+  EXPECT_EQ(fake::AppendCalls(), 1);
+  EXPECT_EQ(fake::Files()[LOG], strStored + "\r\n");
+}
+
+}  // namespace
