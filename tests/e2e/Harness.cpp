@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -34,6 +35,13 @@ std::vector<char*> CStrings(std::vector<std::string>& aText) {
   dup2(nIn, 0);
   dup2(nOut, 1);
   dup2(nErr, 2);
+  if (options.bCloseStdout) close(1);
+  if (options.bDefaultSigpipe) signal(SIGPIPE, SIG_DFL);
+  if (options.nAddressSpaceLimit > 0) {
+    rlimit tLimit;
+    tLimit.rlim_cur = tLimit.rlim_max = rlim_t(options.nAddressSpaceLimit);
+    if (setrlimit(RLIMIT_AS, &tLimit) != 0) _exit(125);
+  }
   if (!options.strCwd.empty() && chdir(options.strCwd.c_str()) != 0) _exit(126);
   std::vector<char*> argv = CStrings(aArgv);
   std::vector<char*> envp = CStrings(aEnv);
@@ -43,10 +51,15 @@ std::vector<char*> CStrings(std::vector<std::string>& aText) {
   _exit(127);
 }
 
-// Feeds standard input and drains both outputs until the child closes them.
+// Feeds standard input and drains both outputs until the child closes them;
+// standard output is closed early once nOutLimit bytes (>= 0) have come.
 void Pump(int nIn, const std::string& strInput, int nOut, int nErr,
-          RunResult& result) {
+          long long nOutLimit, RunResult& result) {
   std::size_t nFed = 0;
+  if (nOutLimit == 0) {
+    close(nOut);
+    nOut = -1;
+  }
   if (strInput.empty()) {
     close(nIn);
     nIn = -1;
@@ -59,9 +72,15 @@ void Pump(int nIn, const std::string& strInput, int nOut, int nErr,
       int& nFd = k == 0 ? nOut : nErr;
       if (nFd < 0 || aPoll[k].revents == 0) continue;
       ssize_t nRead = read(nFd, abBuf, sizeof abBuf);
-      if (nRead > 0)
+      if (nRead > 0) {
         (k == 0 ? result.strOut : result.strErr).append(abBuf, std::size_t(nRead));
-      else if (nRead == 0 || errno != EINTR) {
+        // A reader that stops early: the child's next write finds no reader.
+        if (k == 0 && nOutLimit > 0 &&
+            result.strOut.size() >= std::size_t(nOutLimit)) {
+          close(nFd);
+          nFd = -1;
+        }
+      } else if (nRead == 0 || errno != EINTR) {
         close(nFd);
         nFd = -1;
       }
@@ -100,7 +119,8 @@ RunResult Run(const RunOptions& options) {
   close(anErr[1]);
 
   RunResult result;
-  Pump(anIn[1], options.strStdin, anOut[0], anErr[0], result);
+  Pump(anIn[1], options.strStdin, anOut[0], anErr[0], options.nStdoutLimit,
+       result);
   int nStatus = 0;
   while (waitpid(nPid, &nStatus, 0) < 0 && errno == EINTR) {
   }

@@ -15,6 +15,10 @@ struct RunOptions {
   std::string strStdin;                 // fed to standard input, then EOF
   bool bNewSession = true;              // setsid(): no controlling terminal
   std::string strExecutable;            // "" means the zarvo under test
+  long long nAddressSpaceLimit = 0;     // RLIMIT_AS in bytes; 0 means none
+  bool bCloseStdout = false;            // start with standard output closed
+  long long nStdoutLimit = -1;          // stop reading after this many bytes
+  bool bDefaultSigpipe = false;         // SIGPIPE not ignored, as from a shell
 };
 
 struct RunResult {

@@ -1,0 +1,382 @@
+// Hostile input: what scripts may hand the tool (huge arguments, every byte
+// value, escape soup, absurd repeat counts, unusable log paths, closed or
+// vanishing output). The tool must refuse or cope without crashing, hanging
+// or writing anywhere but its log.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "Harness.h"
+
+// A sanitizer runtime reserves terabytes of address space up front, so a
+// sanitized zarvo cannot start under an address-space limit.
+#if defined(__SANITIZE_ADDRESS__)
+#define ZARVO_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ZARVO_SANITIZED 1
+#endif
+#endif
+
+namespace {
+
+typedef std::vector<std::string> Args;
+
+const char* const MEMORY_REPORT =
+    "\n\nMemory Allocation Error\n\n"
+    "Not enough memory is available for this application.\n\n"
+    "Please close some programs to free up memory and try running\n"
+    "this application again.\n\n"
+    "CString::CreateCharString\n";
+
+const char* const TOO_LONG_LINE =
+    "Error:  The number of characters entered on the command line is >= "
+    "8189.\n";
+
+e2e::RunOptions Logged(const std::string& strLog, const Args& aArgs) {
+  e2e::RunOptions options;
+  options.aArgs = aArgs;
+  if (!strLog.empty()) options.aEnv.push_back("ZARVO_LOG=" + strLog);
+  return options;
+}
+
+// Every name below the folder (recursively) with its contents.
+std::map<std::string, std::string> Snapshot(const std::string& strFolder) {
+  std::map<std::string, std::string> mapFiles;
+  for (const auto& entry :
+       std::filesystem::recursive_directory_iterator(strFolder)) {
+    mapFiles[entry.path().string()] = entry.is_regular_file()
+                                          ? e2e::ReadFile(entry.path().string())
+                                          : "<dir>";
+  }
+  return mapFiles;
+}
+
+// What the log holds for a message: CR before each LF, then CR LF.
+std::string LogEntry(const std::string& strMessage) {
+  std::string strEntry;
+  for (char ch : strMessage) {
+    if (ch == '\n') strEntry += '\r';
+    strEntry += ch;
+  }
+  return strEntry + "\r\n";
+}
+
+std::string AllByteValues() {
+  std::string strBytes;
+  for (int n = 1; n <= 255; ++n) strBytes += char(n);
+  return strBytes;
+}
+
+// ---------------------------------------------------------- huge arguments
+
+struct HugeCase {
+  const char* pszName;
+  std::string strArgv0;  // "" for the binary's own path
+  Args aArgs;
+};
+
+void PrintTo(const HugeCase& c, std::ostream* pOut) { *pOut << c.pszName; }
+
+class HugeArgumentE2E : public ::testing::TestWithParam<HugeCase> {};
+
+// Refused by the length limit before anything is formatted, repeated,
+// displayed or logged, whatever the options would have asked for.
+TEST_P(HugeArgumentE2E, RefusedWithStatusSixNothingLogged) {
+  const HugeCase& c = GetParam();
+  e2e::TempDir dir;
+  e2e::RunOptions options = Logged(dir.File("zarvo.log"), c.aArgs);
+  options.strArgv0 = c.strArgv0;
+  e2e::RunResult result = e2e::Run(options);
+  EXPECT_EQ(result.nExitCode, 6);
+  EXPECT_EQ(result.nSignal, 0);
+  EXPECT_EQ(result.strErr, "");
+  EXPECT_NE(result.strOut.find(TOO_LONG_LINE), std::string::npos);
+  EXPECT_TRUE(Snapshot(dir.Path()).empty());
+}
+
+const std::string HUGE_TEXT(100000, 'x');
+
+INSTANTIATE_TEST_SUITE_P(
+    Hostile, HugeArgumentE2E,
+    ::testing::Values(
+        HugeCase{"Message", "", {HUGE_TEXT}},
+        HugeCase{"FormattedVariables",
+                 "",
+                 {"/F",
+                  std::string(100000 / 2, '%') + std::string(100000 / 2, 'd')}},
+        HugeCase{"RepeatedBillionTimes", "", {"/R:1000000000", HUGE_TEXT}},
+        HugeCase{"WithEveryOption",
+                 "",
+                 {HUGE_TEXT, "/F", "/R:2", "/E:4", "/SN", "/N", "/LO"}},
+        HugeCase{"ProgramName", "/opt/" + HUGE_TEXT, {"hello"}},
+        HugeCase{"ProgramNameOnly", HUGE_TEXT, {}}),
+    [](const ::testing::TestParamInfo<HugeCase>& info) {
+      return std::string(info.param.pszName);
+    });
+
+// A 100,000-digit number is not a number: a syntax error, nothing logged.
+TEST(HostileE2E, HugeNumberIsASyntaxError) {
+  e2e::TempDir dir;
+  e2e::RunResult result = e2e::Run(
+      Logged(dir.File("zarvo.log"), {"hi", "/E:" + std::string(99997, '9')}));
+  EXPECT_EQ(result.nExitCode, 1);
+  EXPECT_EQ(result.strErr, "");
+  EXPECT_NE(result.strOut.find("The value of the '/E:' parameter must be a "
+                               "number."),
+            std::string::npos);
+  EXPECT_TRUE(Snapshot(dir.Path()).empty());
+}
+
+// --------------------------------------------------------- every byte value
+
+TEST(HostileE2E, EveryByteValueDisplayedAndLoggedUnchanged) {
+  e2e::TempDir dir;
+  std::string strMessage = AllByteValues();
+  e2e::RunResult result = e2e::Run(Logged(dir.File("zarvo.log"), {strMessage}));
+  EXPECT_EQ(result.nExitCode, 0);
+  EXPECT_EQ(result.strErr, "");
+  EXPECT_EQ(result.strOut, strMessage + "\n");
+  EXPECT_EQ(e2e::ReadFile(dir.File("zarvo.log")), LogEntry(strMessage));
+}
+
+// Single bytes that mean something somewhere (option starts, escapes,
+// variables, separators, line ends, high bytes) are plain messages too.
+TEST(HostileE2E, SpecialBytesAloneAreMessages) {
+  e2e::TempDir dir;
+  std::string strLog = dir.File("zarvo.log");
+  std::string strExpectedLog;
+  for (char ch : std::string("/\\%?:-,~ \t\n\r\x1b\b\x7f\x80\xfe\xff\"'$")) {
+    std::string strByte(1, ch);
+    e2e::RunResult result = e2e::Run(Logged(strLog, {strByte}));
+    int nByte = static_cast<unsigned char>(ch);
+    EXPECT_EQ(result.nExitCode, 0) << "byte " << nByte;
+    EXPECT_EQ(result.strOut, strByte + "\n") << "byte " << nByte;
+    strExpectedLog += LogEntry(strByte);
+  }
+  EXPECT_EQ(e2e::ReadFile(strLog), strExpectedLog);
+}
+
+// ------------------------------------------------------------ escape soup
+
+// The formatter's passes for a message that cannot hold a date or time
+// variable: the letters d and t never follow a percent sign.
+std::string ReplaceAll(const std::string& strText, const std::string& strFrom,
+                       const std::string& strTo) {
+  std::string strOut;
+  std::size_t nAt = 0;
+  for (std::size_t p = strText.find(strFrom); p != std::string::npos;
+       p = strText.find(strFrom, nAt)) {
+    strOut.append(strText, nAt, p - nAt);
+    strOut += strTo;
+    nAt = p + strFrom.size();
+  }
+  return strOut.append(strText, nAt, std::string::npos);
+}
+
+std::string FormattedWithoutVariables(std::string strText) {
+  const std::string strSentinel = "Z$a$r$v$o";
+  strText = ReplaceAll(strText, "\\\\", strSentinel);
+  const char* const apszEscapes[] = {"\\a", "\\b", "\\f", "\\n", "\\r", "\\t"};
+  const char* const apszCodes[] = {"\a", "\b", "\f", "\n", "\r", "\t"};
+  for (int n = 0; n < 6; ++n)
+    strText = ReplaceAll(strText, apszEscapes[n], apszCodes[n]);
+  strText = ReplaceAll(strText, strSentinel, "\\");
+  strText = ReplaceAll(strText, "%%", strSentinel);
+  return ReplaceAll(strText, strSentinel, "%");
+}
+
+// Messages of escapes, backslashes and percent signs only, from a fixed
+// pseudo-random sequence, up to just under the length limit.
+TEST(HostileE2E, EscapesAndPercentSignsOnly) {
+  const char* const apszPieces[] = {"\\a", "\\b", "\\f",      "\\n",
+                                    "\\r", "\\t", "\\\\",     "\\",
+                                    "%",   "%%",  "Z$a$r$v$o"};
+  unsigned nState = 12345;
+  auto Next = [&nState](unsigned nRange) {
+    nState = nState * 1103515245u + 12345u;
+    return (nState >> 16) % nRange;
+  };
+  std::vector<std::string> aMessages = {"%%%%\\\\\\\\", "%\\%\\\\%%%\\n%",
+                                        "\\\\\\n%%%", std::string(8000, '%'),
+                                        std::string(8001, '\\')};
+  for (int nMessage = 0; nMessage < 12; ++nMessage) {
+    std::string strMessage;
+    std::size_t nLength = nMessage < 10 ? 1 + Next(60) : 7000;
+    while (strMessage.size() < nLength) strMessage += apszPieces[Next(11)];
+    aMessages.push_back(strMessage);
+  }
+  e2e::TempDir dir;
+  std::string strLog = dir.File("zarvo.log");
+  std::string strExpectedLog;
+  for (const std::string& strMessage : aMessages) {
+    std::string strExpected = FormattedWithoutVariables(strMessage);
+    e2e::RunResult result = e2e::Run(Logged(strLog, {"/F", strMessage}));
+    EXPECT_EQ(result.nExitCode, 0) << strMessage;
+    EXPECT_EQ(result.strErr, "");
+    EXPECT_EQ(result.strOut, strExpected + "\n") << strMessage;
+    strExpectedLog += LogEntry(strExpected);
+  }
+  EXPECT_EQ(e2e::ReadFile(strLog), strExpectedLog);
+  // Hand-checked: every protected pair comes back as one character.
+  EXPECT_EQ(FormattedWithoutVariables("%%%%\\\\\\\\"), "%%\\\\");
+  EXPECT_EQ(FormattedWithoutVariables("\\\\\\n%%%"), "\\\n%%");
+  EXPECT_EQ(FormattedWithoutVariables("Z$a$r$v$o%"), "\\%");
+}
+
+// ------------------------------------------------------ memory exhaustion
+
+struct MemoryCase {
+  const char* pszName;
+  Args aArgs;
+  long long nAddressSpaceLimit;
+};
+
+void PrintTo(const MemoryCase& c, std::ostream* pOut) { *pOut << c.pszName; }
+
+class MemoryE2E : public ::testing::TestWithParam<MemoryCase> {};
+
+// The exact report on standard error, exit code 1, nothing displayed and
+// nothing appended to the log.
+TEST_P(MemoryE2E, ReportedNothingDisplayedOrLogged) {
+  const MemoryCase& c = GetParam();
+#ifdef ZARVO_SANITIZED
+  if (c.nAddressSpaceLimit > 0)
+    GTEST_SKIP() << "a sanitized zarvo cannot run under an address-space limit";
+#endif
+  e2e::TempDir dir;
+  std::string strLog = dir.File("zarvo.log");
+  e2e::WriteFile(strLog, "earlier\r\n");
+  e2e::RunOptions options = Logged(strLog, c.aArgs);
+  options.nAddressSpaceLimit = c.nAddressSpaceLimit;
+  e2e::RunResult result = e2e::Run(options);
+  EXPECT_EQ(result.strErr, MEMORY_REPORT);
+  EXPECT_EQ(result.nExitCode, 1);
+  EXPECT_EQ(result.nSignal, 0);
+  EXPECT_EQ(result.strOut, "");
+  EXPECT_EQ(e2e::ReadFile(strLog), "earlier\r\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Hostile, MemoryE2E,
+    ::testing::Values(
+        // 2 * 2147483647 bytes: beyond the 2^31-byte limit of a text.
+        MemoryCase{"OverTextLimit", {"/R:2147483647", "ab"}, 0},
+        MemoryCase{
+            "OverTextLimitFormatted", {"/F", "/R:2147483647", "\\r\\n"}, 0},
+        // 10^9 bytes under a 256 MiB address space.
+        MemoryCase{
+            "UnderAddressLimit", {"/R:100000000", "abcdefghij"}, 256LL << 20},
+        MemoryCase{"UnderAddressLimitLogOnly",
+                   {"/LO", "/R:100000000", "abcdefghij"},
+                   256LL << 20}),
+    [](const ::testing::TestParamInfo<MemoryCase>& info) {
+      return std::string(info.param.pszName);
+    });
+
+// -------------------------------------------------------- unusable logs
+
+// A log that cannot be written changes nothing that the user sees, and
+// nothing appears in the folder.
+TEST(HostileE2E, UnusableLogIsSilent) {
+  e2e::TempDir dir;
+  std::filesystem::create_directory(dir.File("folder"));
+  const std::vector<std::string> aLogs = {
+      dir.File("folder"), "/dev/full", dir.File("missing/parent/zarvo.log"),
+      dir.File(std::string(4000, 'n')),
+      dir.File(std::string(4000, 'n') + "/zarvo.log")};
+  const std::vector<Args> aRuns = {{"hello"},
+                                   {AllByteValues(), "/E:9"},
+                                   {"/SN", "/R:3", "/F", "a\\tb"},
+                                   {"/E:4"}};
+  std::map<std::string, std::string> mapBefore = Snapshot(dir.Path());
+  for (const Args& aArgs : aRuns) {
+    e2e::RunResult expected = e2e::Run(Logged("", aArgs));
+    for (const std::string& strLog : aLogs) {
+      e2e::RunResult result = e2e::Run(Logged(strLog, aArgs));
+      std::string strWhat = strLog.substr(0, 60) + " with " + aArgs[0];
+      EXPECT_EQ(result.strOut, expected.strOut) << strWhat;
+      EXPECT_EQ(result.strErr, "") << strWhat;
+      EXPECT_EQ(result.nExitCode, expected.nExitCode) << strWhat;
+      EXPECT_EQ(result.nSignal, 0) << strWhat;
+    }
+  }
+  EXPECT_EQ(Snapshot(dir.Path()), mapBefore);
+}
+
+// ----------------------------------------------------- standard output
+
+// With standard output closed the first file the tool opens gets its
+// descriptor: the log must still receive exactly its entry and nothing of
+// the display.
+TEST(HostileE2E, ClosedStandardOutput) {
+  const std::vector<Args> aRuns = {{"hello"},
+                                   {"/SN", "/R:3", "ab"},
+                                   {"/F", "a\\nb", "/E:5"},
+                                   {"/?"},
+                                   {"/T:1", "tick"}};
+  const std::vector<std::string> aEntries = {"hello\r\n", "ababab",
+                                             "a\r\nb\r\n", "", "tick\r\n"};
+  const std::vector<int> anExit = {0, 0, 5, 0, 0};
+  for (std::size_t n = 0; n < aRuns.size(); ++n) {
+    e2e::TempDir dir;
+    e2e::RunOptions options = Logged(dir.File("zarvo.log"), aRuns[n]);
+    options.bCloseStdout = true;
+    e2e::RunResult result = e2e::Run(options);
+    EXPECT_EQ(result.nExitCode, anExit[n]) << aRuns[n][0];
+    EXPECT_EQ(result.nSignal, 0) << aRuns[n][0];
+    EXPECT_EQ(result.strOut, "");
+    EXPECT_EQ(result.strErr, "");
+    bool bExists = false;
+    std::string strLogged = e2e::ReadFile(dir.File("zarvo.log"), &bExists);
+    EXPECT_EQ(strLogged, aEntries[n]) << aRuns[n][0];
+    EXPECT_EQ(bExists, !aEntries[n].empty()) << aRuns[n][0];
+  }
+}
+
+// A reader that goes away after a few bytes (as "| head -c 10" does): the
+// tool ends by the broken-pipe signal or, with that signal ignored, by
+// itself with its normal exit code and its log entry complete. Never a hang.
+TEST(HostileE2E, ReaderThatExitsEarly) {
+  const Args aArgs = {"/R:100000", "abcdefghij", "/E:3"};
+  for (bool bDefaultSigpipe : {true, false}) {
+    e2e::TempDir dir;
+    e2e::RunOptions options = Logged(dir.File("zarvo.log"), aArgs);
+    options.nStdoutLimit = 10;
+    options.bDefaultSigpipe = bDefaultSigpipe;
+    e2e::RunResult result = e2e::Run(options);
+    EXPECT_EQ(result.strErr, "");
+    EXPECT_EQ(result.strOut.compare(0, 10, "abcdefghij"), 0);
+    std::size_t nLogged = e2e::ReadFile(dir.File("zarvo.log")).size();
+    if (bDefaultSigpipe) {
+      EXPECT_EQ(result.nSignal, SIGPIPE);
+      EXPECT_EQ(nLogged, 0u);  // the signal came before the log step
+    } else {
+      EXPECT_EQ(result.nSignal, 0);
+      EXPECT_EQ(result.nExitCode, 3);
+      EXPECT_EQ(nLogged, 1000000u + 2u);
+    }
+  }
+}
+
+// A reader that has gone before the usage screen is written.
+TEST(HostileE2E, ReaderGoneBeforeUsageScreen) {
+  for (bool bDefaultSigpipe : {true, false}) {
+    e2e::RunOptions options;
+    options.aArgs = {"/?"};
+    options.nStdoutLimit = 0;
+    options.bDefaultSigpipe = bDefaultSigpipe;
+    e2e::RunResult result = e2e::Run(options);
+    EXPECT_EQ(result.strErr, "");
+    EXPECT_TRUE((result.nSignal == 0 && result.nExitCode == 0) ||
+                (bDefaultSigpipe && result.nSignal == SIGPIPE))
+        << "signal " << result.nSignal << ", exit " << result.nExitCode;
+  }
+}
+
+}  // namespace
