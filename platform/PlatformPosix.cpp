@@ -58,6 +58,9 @@ struct sigaction HandlerAction(void (*pHandler)(int)) {
   struct sigaction tAction;
   std::memset(&tAction, 0, sizeof tAction);
   tAction.sa_handler = pHandler;
+  // A write to the terminal held up by Ctrl+S goes on after Ctrl+Z and fg
+  // instead of failing and leaving standard output in an error state.
+  tAction.sa_flags = SA_RESTART;
   // One handler at a time: none of them runs inside another.
   sigemptyset(&tAction.sa_mask);
   for (int nSignal : g_anSignals) sigaddset(&tAction.sa_mask, nSignal);
