@@ -1,6 +1,4 @@
 // The banner, the usage screen and the error reports.
-#include <iostream>
-
 #include "CmdLine.h"
 #include "EchoApp.h"
 
