@@ -163,8 +163,13 @@ int PlatformMillisToNextSecond() { return int(1000 - g_nNowMillis % 1000); }
 
 void PlatformSleep(int nMillis) { Advance(nMillis); }
 
+// std::gmtime rather than gmtime_r, which Windows lacks; the tests run on
+// one thread.
 bool PlatformLocalTime(std::time_t tTime, std::tm* pTm) {
-  return gmtime_r(&tTime, pTm) != nullptr;
+  const std::tm* pUtc = std::gmtime(&tTime);
+  if (pUtc == nullptr) return false;
+  *pTm = *pUtc;
+  return true;
 }
 
 bool PlatformGetEnv(const char* pszName, CString& strValue) {

@@ -10,6 +10,13 @@
 
 #include "ErrorReporter.h"
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+// The Windows C runtime's pipe also takes a buffer size and a mode.
+inline int pipe(int* pnFds) { return _pipe(pnFds, 4096, _O_BINARY); }
+#endif
+
 namespace {
 
 const char kMemoryLines[] =
