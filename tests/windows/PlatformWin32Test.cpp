@@ -1,0 +1,375 @@
+// The Windows platform layer on a real (or Wine's) Windows API. The source
+// is included whole so that the key translation, which only a console can
+// feed, is reachable without one.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../../platform/PlatformWin32.cpp"
+
+namespace {
+
+// A fresh folder under the system's temporary folder, removed afterwards.
+class TempFolder {
+ public:
+  TempFolder() {
+    char szBase[MAX_PATH];
+    GetTempPathA(MAX_PATH, szBase);
+    for (unsigned n = GetCurrentProcessId() * 1000u;; ++n) {
+      m_strPath = std::string(szBase) + "zarvo-test-" + std::to_string(n);
+      if (CreateDirectoryA(m_strPath.c_str(), nullptr)) break;
+    }
+  }
+  ~TempFolder() { RemoveAll(m_strPath); }
+  std::string File(const std::string& strName) const {
+    return m_strPath + "\\" + strName;
+  }
+
+ private:
+  static void RemoveAll(const std::string& strFolder) {
+    WIN32_FIND_DATAA tFind;
+    HANDLE hFind = FindFirstFileA((strFolder + "\\*").c_str(), &tFind);
+    if (hFind != INVALID_HANDLE_VALUE) {
+      do {
+        std::string strName = tFind.cFileName;
+        if (strName == "." || strName == "..") continue;
+        std::string strPath = strFolder + "\\" + strName;
+        SetFileAttributesA(strPath.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (tFind.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+          RemoveAll(strPath);
+        else
+          DeleteFileA(strPath.c_str());
+      } while (FindNextFileA(hFind, &tFind));
+      FindClose(hFind);
+    }
+    RemoveDirectoryA(strFolder.c_str());
+  }
+  std::string m_strPath;
+};
+
+std::string ReadAll(const std::string& strPath) {
+  std::ifstream in(strPath, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+bool Exists(const std::string& strPath) {
+  return GetFileAttributesA(strPath.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Wine emulates an append-only handle by writing at the size it last saw,
+// so two writers at the same instant can put one entry over the other.
+bool RunningOnWine() {
+  HMODULE hNtdll = GetModuleHandleA("ntdll.dll");
+  return hNtdll != nullptr &&
+         GetProcAddress(hNtdll, "wine_get_version") != nullptr;
+}
+
+bool Append(const std::string& strPath, const std::string& strData) {
+  return PlatformAppendFile(strPath.c_str(), strData.data(), strData.size());
+}
+
+// ------------------------------------------------------------------ append
+
+TEST(Win32Append, CreatesThenAppendsBytesUnchanged) {
+  TempFolder folder;
+  std::string strLog = folder.File("run.log");
+  // Line ends and the text-mode end-of-file byte pass through as they are.
+  EXPECT_TRUE(Append(strLog, "one\r\n"));
+  EXPECT_TRUE(Append(strLog, std::string("lone\nfeed\x1a\r\r\n", 14)));
+  EXPECT_TRUE(Append(strLog, ""));
+  EXPECT_EQ(ReadAll(strLog), std::string("one\r\nlone\nfeed\x1a\r\r\n", 19));
+}
+
+TEST(Win32Append, EmptyEntryCreatesAnEmptyFile) {
+  TempFolder folder;
+  std::string strLog = folder.File("empty.log");
+  EXPECT_TRUE(Append(strLog, ""));
+  EXPECT_TRUE(Exists(strLog));
+  EXPECT_EQ(ReadAll(strLog), "");
+}
+
+TEST(Win32Append, FailsForMissingFolderAndForAFolder) {
+  TempFolder folder;
+  EXPECT_FALSE(Append(folder.File("missing\\run.log"), "x\r\n"));
+  EXPECT_FALSE(Exists(folder.File("missing")));
+  CreateDirectoryA(folder.File("dir").c_str(), nullptr);
+  EXPECT_FALSE(Append(folder.File("dir"), "x\r\n"));
+}
+
+// Another job reading and writing the log at the same time does not keep
+// zarvo out; one that locked the file against writers does.
+TEST(Win32Append, SharesTheFileWithOtherWritersOnly) {
+  TempFolder folder;
+  std::string strLog = folder.File("shared.log");
+  HANDLE hOther =
+      CreateFileA(strLog.c_str(), GENERIC_READ | GENERIC_WRITE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(hOther, INVALID_HANDLE_VALUE);
+  DWORD dwWritten = 0;
+  WriteFile(hOther, "other\r\n", 7, &dwWritten, nullptr);
+  EXPECT_TRUE(Append(strLog, "zarvo\r\n"));
+  CloseHandle(hOther);
+  EXPECT_EQ(ReadAll(strLog), "other\r\nzarvo\r\n");
+
+  HANDLE hLocker = CreateFileA(strLog.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(hLocker, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(Append(strLog, "refused\r\n"));
+  CloseHandle(hLocker);
+  EXPECT_EQ(ReadAll(strLog), "other\r\nzarvo\r\n");
+}
+
+// Nothing stays open after an entry: a rotator can rename the log at once.
+TEST(Win32Append, LeavesTheFileClosed) {
+  TempFolder folder;
+  std::string strLog = folder.File("rotate.log");
+  ASSERT_TRUE(Append(strLog, "a\r\n"));
+  HANDLE hExclusive = CreateFileA(strLog.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                  0, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_NE(hExclusive, INVALID_HANDLE_VALUE);
+  if (hExclusive != INVALID_HANDLE_VALUE) CloseHandle(hExclusive);
+  EXPECT_TRUE(MoveFileA(strLog.c_str(), folder.File("rotate.1").c_str()));
+  EXPECT_TRUE(Append(strLog, "b\r\n"));
+  EXPECT_EQ(ReadAll(strLog), "b\r\n");
+}
+
+// Writers racing each other: every entry lands whole and each writer's
+// entries keep their order. Windows also loses none; Wine may lose one to
+// another written at the same instant (entries of one length so that the
+// loss shows as a missing line, not a torn one).
+TEST(Win32Append, ConcurrentWritersKeepEveryEntryWhole) {
+  TempFolder folder;
+  std::string strLog = folder.File("race.log");
+  const int WRITERS = 4;
+  const int ENTRIES = 200;
+  std::atomic<int> nFailures(0);
+  std::vector<std::thread> aThreads;
+  for (int w = 0; w < WRITERS; ++w) {
+    aThreads.emplace_back([w, &strLog, &nFailures] {
+      for (int i = 0; i < ENTRIES; ++i) {
+        std::string strEntry = std::string(1, char('A' + w)) +
+                               std::to_string(1000 + i) +
+                               std::string(500, char('a' + w)) + "\r\n";
+        if (!Append(strLog, strEntry)) ++nFailures;
+      }
+    });
+  }
+  for (std::thread& thread : aThreads) thread.join();
+  EXPECT_EQ(nFailures.load(), 0);
+
+  std::istringstream in(ReadAll(strLog));
+  std::vector<int> anNext(WRITERS, 1000);
+  std::string strLine;
+  int nLines = 0;
+  while (std::getline(in, strLine)) {
+    ++nLines;
+    ASSERT_EQ(strLine.size(), 506u) << "line " << nLines;
+    int w = strLine[0] - 'A';
+    ASSERT_TRUE(w >= 0 && w < WRITERS) << "line " << nLines;
+    int nNumber = std::stoi(strLine.substr(1, 4));
+    EXPECT_GE(nNumber, anNext[w]) << "line " << nLines;
+    anNext[w] = nNumber + 1;
+    EXPECT_EQ(strLine.substr(5), std::string(500, char('a' + w)) + "\r");
+  }
+  if (RunningOnWine())
+    EXPECT_GT(nLines, WRITERS * ENTRIES / 2);
+  else
+    EXPECT_EQ(nLines, WRITERS * ENTRIES);
+}
+
+// ------------------------------------------------------------------ delete
+
+TEST(Win32Delete, TellsMissingFromFailed) {
+  TempFolder folder;
+  std::string strLog = folder.File("run.log");
+  ASSERT_TRUE(Append(strLog, "x"));
+  EXPECT_EQ(PlatformDeleteFile(strLog.c_str()), DELETE_OK);
+  EXPECT_FALSE(Exists(strLog));
+  EXPECT_EQ(PlatformDeleteFile(strLog.c_str()), DELETE_MISSING);
+  EXPECT_EQ(PlatformDeleteFile(folder.File("no\\such.log").c_str()),
+            DELETE_MISSING);
+  CreateDirectoryA(folder.File("dir").c_str(), nullptr);
+  EXPECT_EQ(PlatformDeleteFile(folder.File("dir").c_str()), DELETE_FAILED);
+}
+
+TEST(Win32Delete, FileInUseWithoutDeleteSharingFails) {
+  TempFolder folder;
+  std::string strLog = folder.File("busy.log");
+  ASSERT_TRUE(Append(strLog, "kept\r\n"));
+  HANDLE hHolder = CreateFileA(strLog.c_str(), GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(hHolder, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(PlatformDeleteFile(strLog.c_str()), DELETE_FAILED);
+  CloseHandle(hHolder);
+  EXPECT_EQ(ReadAll(strLog), "kept\r\n");
+}
+
+// ------------------------------------------------------------- environment
+
+TEST(Win32Env, SetEmptyAndMissingAreThreeCases) {
+  const char* pszName = "ZARVO_PLATFORM_TEST";
+  CString strValue("stale");
+  SetEnvironmentVariableA(pszName, nullptr);
+  EXPECT_FALSE(PlatformGetEnv(pszName, strValue));
+  EXPECT_STREQ(strValue.GetString(), "");
+
+  SetEnvironmentVariableA(pszName, "C:\\Logs\\run.log");
+  EXPECT_TRUE(PlatformGetEnv(pszName, strValue));
+  EXPECT_STREQ(strValue.GetString(), "C:\\Logs\\run.log");
+
+  SetEnvironmentVariableA(pszName, "");
+  strValue = "stale";
+  EXPECT_TRUE(PlatformGetEnv(pszName, strValue));
+  EXPECT_STREQ(strValue.GetString(), "");
+  SetEnvironmentVariableA(pszName, nullptr);
+}
+
+// Values around and far beyond the first buffer's size come back whole.
+TEST(Win32Env, LongValuesComeBackWhole) {
+  const char* pszName = "ZARVO_PLATFORM_TEST";
+  for (std::size_t nLength : {255u, 256u, 257u, 5000u}) {
+    std::string strWanted(nLength, 'v');
+    strWanted[nLength - 1] = 'z';
+    SetEnvironmentVariableA(pszName, strWanted.c_str());
+    CString strValue;
+    EXPECT_TRUE(PlatformGetEnv(pszName, strValue));
+    EXPECT_EQ(std::string(strValue.GetString()), strWanted) << nLength;
+  }
+  SetEnvironmentVariableA(pszName, nullptr);
+}
+
+// ------------------------------------------------------------------- clock
+
+TEST(Win32Clock, AgreesWithTheRuntimeClock) {
+  std::time_t tBefore = std::time(nullptr);
+  std::time_t tNow = PlatformNow();
+  std::time_t tAfter = std::time(nullptr);
+  EXPECT_GE(tNow, tBefore);
+  EXPECT_LE(tNow, tAfter);
+}
+
+// Sleeping for the announced milliseconds reaches the next second within a
+// few wake-ups: the countdown neither stalls nor spins.
+TEST(Win32Clock, SleepingToTheNextSecondGetsThere) {
+  for (int nRound = 0; nRound < 2; ++nRound) {
+    std::time_t tStart = PlatformNow();
+    int nWakes = 0;
+    while (PlatformNow() == tStart && nWakes < 5) {
+      int nMillis = PlatformMillisToNextSecond();
+      ASSERT_GE(nMillis, 1);
+      ASSERT_LE(nMillis, 1000);
+      PlatformSleep(nMillis);
+      ++nWakes;
+    }
+    EXPECT_GT(PlatformNow(), tStart);
+    EXPECT_LE(nWakes, 3);
+  }
+}
+
+TEST(Win32Clock, LocalTimeRoundTrips) {
+  std::time_t tTime = 1167581533;  // 31 December 2006
+  std::tm tmLocal = {};
+  ASSERT_TRUE(PlatformLocalTime(tTime, &tmLocal));
+  EXPECT_EQ(std::mktime(&tmLocal), tTime);
+  EXPECT_TRUE(tmLocal.tm_year == 106 || tmLocal.tm_year == 107);
+}
+
+// ---------------------------------------------------------------- keyboard
+
+KEY_EVENT_RECORD Key(WORD wVirtual, WORD wScan, char chKey, DWORD dwState = 0,
+                     WORD wRepeat = 1, BOOL bDown = TRUE) {
+  KEY_EVENT_RECORD tKey = {};
+  tKey.bKeyDown = bDown;
+  tKey.wRepeatCount = wRepeat;
+  tKey.wVirtualKeyCode = wVirtual;
+  tKey.wVirtualScanCode = wScan;
+  tKey.uChar.AsciiChar = chKey;
+  tKey.dwControlKeyState = dwState;
+  return tKey;
+}
+
+// Every code that one key event leaves for PlatformReadKey.
+std::vector<int> CodesOf(const KEY_EVENT_RECORD& tKey) {
+  g_nQueueStart = g_nQueueCount = 0;
+  TranslateKey(tKey);
+  std::vector<int> anCodes;
+  while (PlatformKeyWaiting()) anCodes.push_back(PlatformReadKey());
+  return anCodes;
+}
+
+struct KeyCase {
+  const char* pszName;
+  KEY_EVENT_RECORD tKey;
+  std::vector<int> anCodes;
+};
+
+TEST(Win32Keys, EventsBecomeConsoleKeyCodes) {
+  const KeyCase aCases[] = {
+      {"letter", Key('A', 30, 'a'), {97}},
+      {"Enter", Key(VK_RETURN, 28, '\r'), {13}},
+      {"Escape with its character", Key(VK_ESCAPE, 1, 27), {27}},
+      {"Escape without its character", Key(VK_ESCAPE, 1, 0), {27}},
+      {"Ctrl+A", Key('A', 30, 1, LEFT_CTRL_PRESSED), {1}},
+      {"AltGr character",
+       Key('Q', 16, '@', RIGHT_ALT_PRESSED | LEFT_CTRL_PRESSED),
+       {'@'}},
+      {"Alt+A", Key('A', 30, 'a', LEFT_ALT_PRESSED), {0, 30}},
+      {"F1", Key(VK_F1, 59, 0), {0, 59}},
+      {"Shift+F1", Key(VK_F1, 59, 0, SHIFT_PRESSED), {0, 84}},
+      {"Ctrl+F10", Key(VK_F10, 68, 0, RIGHT_CTRL_PRESSED), {0, 103}},
+      {"Alt+F2", Key(VK_F2, 60, 0, LEFT_ALT_PRESSED), {0, 105}},
+      {"F11", Key(VK_F11, 87, 0), {0, 133}},
+      {"Alt+F12", Key(VK_F12, 88, 0, LEFT_ALT_PRESSED), {0, 140}},
+      {"keypad up", Key(VK_UP, 72, 0), {0, 72}},
+      {"grey up", Key(VK_UP, 72, 0, ENHANCED_KEY), {224, 72}},
+      {"grey delete", Key(VK_DELETE, 83, 0, ENHANCED_KEY), {224, 83}},
+      {"held key", Key('X', 45, 'x', 0, 3), {120, 120, 120}},
+      {"held arrow", Key(VK_LEFT, 75, 0, ENHANCED_KEY, 2), {224, 75, 224, 75}},
+      {"key release", Key('A', 30, 'a', 0, 1, FALSE), {}},
+      {"Shift alone", Key(VK_SHIFT, 42, 0, SHIFT_PRESSED), {}},
+      {"Ctrl alone", Key(VK_CONTROL, 29, 0, LEFT_CTRL_PRESSED), {}},
+      {"Alt alone", Key(VK_MENU, 56, 0, LEFT_ALT_PRESSED), {}},
+      {"Caps Lock", Key(VK_CAPITAL, 58, 0), {}},
+      {"a record naming no key", Key(0, 0, 0), {}},
+  };
+  for (const KeyCase& keyCase : aCases)
+    EXPECT_EQ(CodesOf(keyCase.tKey), keyCase.anCodes) << keyCase.pszName;
+}
+
+// A key held long enough to repeat past the queue drops the surplus rather
+// than running over it.
+TEST(Win32Keys, LongRepeatIsBounded) {
+  std::vector<int> anCodes = CodesOf(Key('X', 45, 'x', 0, 1000));
+  EXPECT_EQ(anCodes.size(), std::size_t(QUEUE_SIZE));
+  std::vector<int> anArrows = CodesOf(Key(VK_UP, 72, 0, ENHANCED_KEY, 1000));
+  ASSERT_EQ(anArrows.size(), std::size_t(QUEUE_SIZE));
+  EXPECT_EQ(anArrows[QUEUE_SIZE - 2], 224);
+  EXPECT_EQ(anArrows[QUEUE_SIZE - 1], 72);
+}
+
+// With no console (a service, or input that is not a console: how the test
+// run starts every program) nobody can press a key and the waits sleep.
+TEST(Win32Keys, WithoutAConsoleNoKeyEverWaits) {
+  if (PlatformKeyboardOpen()) {
+    PlatformKeyboardClose();
+    GTEST_SKIP() << "this run has a console";
+  }
+  EXPECT_FALSE(PlatformKeyWaiting());
+  EXPECT_EQ(PlatformReadKey(), 0);
+  ULONGLONG nStart = GetTickCount64();
+  EXPECT_FALSE(PlatformWaitForKey(200));
+  // Bounded generously: the wait slept rather than returning at once.
+  EXPECT_GE(GetTickCount64() - nStart, 150u);
+  PlatformKeyboardClose();
+}
+
+}  // namespace
