@@ -10,7 +10,8 @@ class CString;
 
 // ----------------------------------------------------------------- keyboard
 // The console's own keyboard, never standard input. Special keys arrive as
-// the prefix code 0 followed by a second code on the next read.
+// the prefix code 0 followed by a second code on the next read; a Windows
+// console gives its grey cursor and editing keys the prefix 224 instead.
 
 // Takes the console keyboard for reading keys without echo. False when the
 // process has no console keyboard; then no key is ever waiting.
