@@ -1,9 +1,10 @@
 // The driver: option table, command-line stage, run sequence, process entry.
 #include "EchoApp.h"
 
-#include <iostream>
+#include <ostream>
 
 #include "CmdLine.h"
+#include "Platform.h"
 
 CEchoApp::CEchoApp()
     : m_bMessage(false), m_bFormat(false), m_bRepeat(false),
@@ -14,8 +15,8 @@ CEchoApp::CEchoApp()
 CEchoApp::~CEchoApp() {}
 
 void WriteLine(const CString& strLine) {
-  std::cout << strLine << '\n';
-  std::cout.flush();
+  PlatformStdout() << strLine << '\n';
+  PlatformStdout().flush();
 }
 
 namespace {
@@ -127,8 +128,8 @@ int CEchoApp::Run(int argc, const char* const* argv) {
     if (m_bFormat) FormatMessageText();
     if (m_bRepeat) m_strMessage.Repeat(unsigned(m_strRepeat.ToInt()));
     if (!m_bLogOnly) {
-      std::cout << m_strMessage;
-      std::cout.flush();
+      PlatformStdout() << m_strMessage;
+      PlatformStdout().flush();
       bDisplayed = true;
     }
     if (!m_bDisplayOnly) nLogStatus = WriteLog();
@@ -140,8 +141,8 @@ int CEchoApp::Run(int argc, const char* const* argv) {
     WaitForKey();
 
   if (bDisplayed && !m_bNoNewline) {
-    std::cout << '\n';
-    std::cout.flush();
+    PlatformStdout() << '\n';
+    PlatformStdout().flush();
   }
   // A failed /N delete is reported on a line of its own, last of all.
   if (nLogStatus == STATUS_LOG_FAILED) {

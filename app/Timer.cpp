@@ -2,7 +2,7 @@
 // Both sleep in the operating system until a key arrives or the clock's
 // second changes; neither spins.
 #include <ctime>
-#include <iostream>
+#include <ostream>
 
 #include "EchoApp.h"
 #include "Platform.h"
@@ -14,8 +14,8 @@ const int KEY_ESCAPE = 27;
 const int KEY_WAIT_MILLIS = 60000;
 
 void WriteText(const CString& strText) {
-  std::cout << strText;
-  std::cout.flush();
+  PlatformStdout() << strText;
+  PlatformStdout().flush();
 }
 
 // Blanks a count of nWidth characters and leaves the cursor where it began.

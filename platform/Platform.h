@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <ctime>
+#include <iosfwd>
 
 class CString;
 
@@ -43,6 +44,13 @@ void PlatformSleep(int nMillis);
 
 // Local broken-down time of tTime; false when it cannot be converted.
 bool PlatformLocalTime(std::time_t tTime, std::tm* pTm);
+
+// ---------------------------------------------------------- standard output
+
+// The stream for every text the tool shows: the message, its line feed, the
+// reports and the countdown. What is written reaches standard output at the
+// next flush.
+std::ostream& PlatformStdout();
 
 // ---------------------------------------------------- environment and files
 

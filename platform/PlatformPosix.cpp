@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <ostream>
+#include <streambuf>
 
 #include "Platform.h"
 #include "ZString.h"
@@ -294,6 +296,73 @@ bool PlatformWaitForKey(int nMillis) {
     return false;
   }
   return TtyReadable(nMillis);
+}
+
+// ---------------------------------------------------------- standard output
+
+namespace {
+
+// Collects text and hands it to file descriptor 1 with plain write calls at
+// each flush; a text larger than the buffer goes out directly. Using this
+// instead of std::cout keeps the eight standard C++ streams and stdio's
+// buffer out of every start.
+class CStdoutBuf : public std::streambuf {
+ public:
+  CStdoutBuf() { setp(m_abBuffer, m_abBuffer + sizeof m_abBuffer); }
+  ~CStdoutBuf() override { Drain(); }
+
+ protected:
+  int sync() override { return Drain() ? 0 : -1; }
+
+  int_type overflow(int_type nChar) override {
+    if (!Drain()) return traits_type::eof();
+    if (traits_type::eq_int_type(nChar, traits_type::eof()))
+      return traits_type::not_eof(nChar);
+    *pptr() = traits_type::to_char_type(nChar);
+    pbump(1);
+    return nChar;
+  }
+
+  std::streamsize xsputn(const char* pData, std::streamsize nCount) override {
+    if (nCount <= epptr() - pptr()) {
+      std::memcpy(pptr(), pData, std::size_t(nCount));
+      pbump(int(nCount));
+      return nCount;
+    }
+    if (!Drain()) return 0;
+    if (nCount < epptr() - pptr()) return xsputn(pData, nCount);
+    return WriteAll(pData, std::size_t(nCount)) ? nCount : 0;
+  }
+
+ private:
+  // Writes what was collected; false when the output refuses it.
+  bool Drain() {
+    std::size_t nPending = std::size_t(pptr() - pbase());
+    setp(m_abBuffer, m_abBuffer + sizeof m_abBuffer);
+    return WriteAll(m_abBuffer, nPending);
+  }
+
+  static bool WriteAll(const char* pData, std::size_t nLength) {
+    while (nLength > 0) {
+      ssize_t nWritten = write(1, pData, nLength);
+      if (nWritten < 0 && errno == EINTR) continue;
+      if (nWritten <= 0) return false;
+      pData += nWritten;
+      nLength -= std::size_t(nWritten);
+    }
+    return true;
+  }
+
+  char m_abBuffer[4096];
+};
+
+}  // namespace
+
+// Built on first use, so nothing of it runs before main.
+std::ostream& PlatformStdout() {
+  static CStdoutBuf s_buffer;
+  static std::ostream s_out(&s_buffer);
+  return s_out;
 }
 
 // -------------------------------------------------------------------- clock

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <iostream>
 #include <vector>
 
 #include "Platform.h"
@@ -228,6 +229,10 @@ void PlatformSleep(int nMillis) { Sleep(nMillis > 0 ? DWORD(nMillis) : 0); }
 bool PlatformLocalTime(std::time_t tTime, std::tm* pTm) {
   return localtime_s(pTm, &tTime) == 0;
 }
+
+// ---------------------------------------------------------- standard output
+
+std::ostream& PlatformStdout() { return std::cout; }
 
 // ---------------------------------------------------- environment and files
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <vector>
 
 #include "Platform.h"
@@ -171,6 +172,9 @@ bool PlatformLocalTime(std::time_t tTime, std::tm* pTm) {
   *pTm = *pUtc;
   return true;
 }
+
+// The tests read what the tool shows by redirecting std::cout.
+std::ostream& PlatformStdout() { return std::cout; }
 
 bool PlatformGetEnv(const char* pszName, CString& strValue) {
   auto it = g_mapEnv.find(pszName);
