@@ -1,6 +1,10 @@
 // The zarvo program as a user runs it: output bytes and exit codes.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -22,6 +26,9 @@ struct RunCase {
   const char* pszOut;
   int nExitCode;
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const RunCase& c, std::ostream* pOut) { *pOut << c.pszName; }
 
 class RunSequenceE2E : public ::testing::TestWithParam<RunCase> {};
 
@@ -83,6 +90,59 @@ TEST(DriverE2E, MessageBytesUnchanged) {
   e2e::RunResult result = e2e::RunArgs({strMessage});
   EXPECT_EQ(result.strOut, strMessage + "\n");
   EXPECT_EQ(result.nExitCode, 0);
+}
+
+// Messages around the size of the output buffer, and repeated ones far
+// beyond it, arrive whole and in order.
+TEST(DriverE2E, LongOutputWhole) {
+  for (std::size_t nSize : {4095u, 4096u, 4097u, 8182u}) {
+    std::string strMessage;
+    for (std::size_t i = 0; i < nSize; ++i)
+      strMessage += char('a' + i * 7 % 26);
+    e2e::RunResult result = e2e::RunArgs({strMessage});
+    EXPECT_EQ(result.strOut, strMessage + "\n") << nSize;
+  }
+  std::string strPart(5000, 'x');
+  strPart[0] = '<';
+  strPart[4999] = '>';
+  e2e::RunResult result = e2e::RunArgs({"/R:30", strPart});
+  std::string strExpected;
+  for (int i = 0; i < 30; ++i) strExpected += strPart;
+  EXPECT_EQ(result.strOut, strExpected + "\n");
+  EXPECT_EQ(result.nExitCode, 0);
+}
+
+// Runs zarvo with standard output on a given file, or closed (null).
+int ExitCodeWithStdout(const char* pszPath, std::vector<std::string> aArgs) {
+  posix_spawn_file_actions_t tActions;
+  posix_spawn_file_actions_init(&tActions);
+  if (pszPath != nullptr)
+    posix_spawn_file_actions_addopen(&tActions, 1, pszPath, O_WRONLY, 0);
+  else
+    posix_spawn_file_actions_addclose(&tActions, 1);
+  std::string strBinary = e2e::BinaryPath();
+  std::vector<char*> aArgv = {&strBinary[0]};
+  for (std::string& strArg : aArgs) aArgv.push_back(&strArg[0]);
+  aArgv.push_back(nullptr);
+  char* apEnv[] = {nullptr};
+  pid_t nPid = 0;
+  int nStatus = 0;
+  if (posix_spawn(&nPid, strBinary.c_str(), &tActions, nullptr, aArgv.data(),
+                  apEnv) != 0 ||
+      waitpid(nPid, &nStatus, 0) != nPid)
+    nStatus = -1;
+  posix_spawn_file_actions_destroy(&tActions);
+  return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
+}
+
+// A display that refuses the text (a full device, a closed output) changes
+// neither the exit code nor ends the run early.
+TEST(DriverE2E, RefusedDisplayKeepsExitCode) {
+  EXPECT_EQ(ExitCodeWithStdout("/dev/full", {"hello", "/E:3"}), 3);
+  EXPECT_EQ(ExitCodeWithStdout("/dev/full", {"/R:5000", "abc", "/E:4"}), 4);
+  EXPECT_EQ(ExitCodeWithStdout("/dev/full", {"/?"}), 0);
+  EXPECT_EQ(ExitCodeWithStdout(nullptr, {"hello", "/E:5"}), 5);
+  EXPECT_EQ(ExitCodeWithStdout(nullptr, {"a", "b"}), 1);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <map>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -73,6 +74,9 @@ struct EntryCase {
   const char* pszLastOut;   // what the last run displayed
   const char* pszAfter;     // the file afterwards; null: no file
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const EntryCase& c, std::ostream* pOut) { *pOut << c.pszName; }
 
 class LogEntryE2E : public ::testing::TestWithParam<EntryCase> {};
 
@@ -228,6 +232,11 @@ struct NewLogFailCase {
   const char* pszOut;
   int nExitCode;
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const NewLogFailCase& c, std::ostream* pOut) {
+  *pOut << c.pszName;
+}
 
 class NewLogFailE2E : public ::testing::TestWithParam<NewLogFailCase> {};
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,9 @@ struct NameCase {
   const char* pszName;
 };
 
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const NameCase& c, std::ostream* pOut) { *pOut << c.pszArgv0; }
+
 class HelpNameE2E : public ::testing::TestWithParam<NameCase> {};
 
 TEST_P(HelpNameE2E, BannerNameAndIndent) {
@@ -102,6 +106,9 @@ struct SyntaxCase {
   std::vector<std::string> aArgs;
   const char* pszReport;  // the lines after "\nSyntax Error\n\n"
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const SyntaxCase& c, std::ostream* pOut) { *pOut << c.pszName; }
 
 class SyntaxErrorE2E : public ::testing::TestWithParam<SyntaxCase> {};
 
@@ -196,6 +203,9 @@ struct LengthCase {
   std::vector<std::string> aArgs;
   int nExitCode;  // 6 when refused
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const LengthCase& c, std::ostream* pOut) { *pOut << c.pszName; }
 
 class LengthE2E : public ::testing::TestWithParam<LengthCase> {};
 

@@ -105,6 +105,11 @@ struct SyntaxReportCase {
   const char* pszLine;
 };
 
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const SyntaxReportCase& c, std::ostream* pOut) {
+  *pOut << c.nCode;
+}
+
 class SyntaxReportTable : public ::testing::TestWithParam<SyntaxReportCase> {};
 
 TEST_P(SyntaxReportTable, Wording) {
@@ -135,6 +140,11 @@ struct ErrorReportCase {
   int nStatus;
   const char* pszText;
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const ErrorReportCase& c, std::ostream* pOut) {
+  *pOut << c.nStatus;
+}
 
 class ErrorReportTable : public ::testing::TestWithParam<ErrorReportCase> {};
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <ostream>
 #include <string>
 
 #include "EchoApp.h"
@@ -27,6 +28,9 @@ struct LogCase {
   const char* pszAfter;  // the file afterwards, or null for none
   int nAppendCalls;
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const LogCase& c, std::ostream* pOut) { *pOut << c.pszName; }
 
 class LogWriterTable : public ::testing::TestWithParam<LogCase> {};
 
