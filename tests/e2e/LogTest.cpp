@@ -18,8 +18,6 @@
 
 namespace {
 
-const char* const LOG_FAILED = "Zarvo was unable to write to the log file.\n";
-
 typedef std::vector<std::string> Args;
 
 // Runs zarvo in the folder; pszLog is the value of ZARVO_LOG, or null for
