@@ -8,25 +8,14 @@
 #include <string>
 
 #include "EchoApp.h"
+#include "ExpectedText.h"
 #include "FakePlatform.h"
 
 namespace {
 
 const char* const SENTINEL = "Z$a$r$v$o";
 
-std::string ReplaceAll(const std::string& strText, const std::string& strFrom,
-                       const std::string& strTo) {
-  std::string strOut;
-  std::size_t nAt = 0;
-  for (std::size_t p = strText.find(strFrom); p != std::string::npos;
-       p = strText.find(strFrom, nAt)) {
-    strOut.append(strText, nAt, p - nAt);
-    strOut += strTo;
-    nAt = p + strFrom.size();
-  }
-  strOut.append(strText, nAt, std::string::npos);
-  return strOut;
-}
+using expected::ReplaceAll;
 
 // The clock of the scripted platform, formatted as the variables want it.
 std::string Strftime(const char* pszFormat) {

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "ExpectedText.h"
 #include "ZString.h"
 
 namespace {
@@ -69,19 +70,6 @@ int ModelCount(const std::string& strText, const std::string& strSub) {
   return nCount;
 }
 
-std::string ModelReplace(const std::string& strText, const std::string& strFrom,
-                         const std::string& strTo) {
-  std::string strOut;
-  std::size_t nAt = 0;
-  for (std::size_t p = strText.find(strFrom); p != std::string::npos;
-       p = strText.find(strFrom, nAt)) {
-    strOut.append(strText, nAt, p - nAt);
-    strOut += strTo;
-    nAt = p + strFrom.size();
-  }
-  strOut.append(strText, nAt, std::string::npos);
-  return strOut;
-}
 
 bool InSet(char ch, const std::string& strSet) {
   return strSet.find(ch) != std::string::npos;
@@ -419,7 +407,7 @@ void EditingOperation(int nOp, FuzzedDataProvider& data, CString* aStr,
       int nMatches = s.Count(strSearch.c_str());
       std::string strNew = strSearch.empty()
                                ? strOld
-                               : ModelReplace(strOld, strSearch, strInsert);
+                               : expected::ReplaceAll(strOld, strSearch, strInsert);
       if (strNew.size() > MAX_MODEL_TEXT) break;
       bool bResult = s.Replace(strSearch.c_str(), strInsert.c_str());
       bool bApplies = !m.bLocked && !strSearch.empty();

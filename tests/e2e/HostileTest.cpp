@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "ExpectedText.h"
 #include "Harness.h"
 
 // A sanitizer runtime reserves terabytes of address space up front, so a
@@ -166,18 +167,7 @@ TEST(HostileE2E, SpecialBytesAloneAreMessages) {
 
 // The formatter's passes for a message that cannot hold a date or time
 // variable: the letters d and t never follow a percent sign.
-std::string ReplaceAll(const std::string& strText, const std::string& strFrom,
-                       const std::string& strTo) {
-  std::string strOut;
-  std::size_t nAt = 0;
-  for (std::size_t p = strText.find(strFrom); p != std::string::npos;
-       p = strText.find(strFrom, nAt)) {
-    strOut.append(strText, nAt, p - nAt);
-    strOut += strTo;
-    nAt = p + strFrom.size();
-  }
-  return strOut.append(strText, nAt, std::string::npos);
-}
+using expected::ReplaceAll;
 
 std::string FormattedWithoutVariables(std::string strText) {
   const std::string strSentinel = "Z$a$r$v$o";

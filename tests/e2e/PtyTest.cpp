@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "ExpectedText.h"
 #include "Harness.h"
 
 namespace {
@@ -26,19 +27,8 @@ namespace {
 const int LIMIT_MILLIS = 20000;
 const char CANCEL[] = " <ESC> pressed, timer canceled.";
 
-std::string Erase(int nWidth) {
-  return std::string(std::size_t(nWidth), '\b') +
-         std::string(std::size_t(nWidth), ' ') +
-         std::string(std::size_t(nWidth), '\b');
-}
-
-// The count shown from nFrom after nFalls falls (one digit wide throughout).
-std::string Count(int nFrom, int nFalls) {
-  std::string strOut = std::to_string(nFrom);
-  for (int n = nFrom; n > nFrom - nFalls; --n)
-    strOut += Erase(1) + std::to_string(n - 1);
-  return strOut;
-}
+using expected::Count;
+using expected::Erase;
 
 // True when strOut is strHead, the count from nFrom with some falls short of
 // 0, then strTail: a countdown that something other than time ended.

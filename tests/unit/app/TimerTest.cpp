@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "EchoApp.h"
+#include "ExpectedText.h"
 #include "FakePlatform.h"
 
 namespace {
@@ -16,21 +17,8 @@ namespace {
 const int ESC = 27;
 const char CANCEL[] = " <ESC> pressed, timer canceled.";
 
-// The erase sequence for a count of nWidth characters.
-std::string Erase(int nWidth) {
-  return std::string(std::size_t(nWidth), '\b') +
-         std::string(std::size_t(nWidth), ' ') +
-         std::string(std::size_t(nWidth), '\b');
-}
-
-// The count shown from nFrom with nFalls falls, each new value written after
-// the erase of the one before; no erase after the last value shown.
-std::string Count(int nFrom, int nFalls) {
-  std::string strOut = std::to_string(nFrom);
-  for (int n = nFrom; n > nFrom - nFalls; --n)
-    strOut += Erase(int(std::to_string(n).size())) + std::to_string(n - 1);
-  return strOut;
-}
+using expected::Count;
+using expected::Erase;
 
 // A countdown that runs out: every value down to 0, then the final erase.
 std::string Full(int nFrom) { return Count(nFrom, nFrom) + Erase(1); }
