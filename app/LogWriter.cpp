@@ -7,29 +7,24 @@
 
 namespace {
 
-// The entry as stored: every line feed becomes carriage return + line feed,
-// every other byte is kept. Built in one buffer of its final size.
-CString BuildEntry(const CString& strMessage, bool bLineEnd) {
+// The message as stored: every line feed becomes carriage return + line
+// feed, every other byte is kept. Built in one buffer of its final size.
+CString TranslateLineFeeds(const CString& strMessage) {
   const char* pszText = strMessage.GetString();
-  std::uint64_t nLength = std::uint64_t(strMessage.GetLength());
-  std::uint64_t nStored = nLength + (bLineEnd ? 2 : 0);
+  std::uint64_t nStored = std::uint64_t(strMessage.GetLength());
   for (const char* p = std::strchr(pszText, '\n'); p != nullptr;
        p = std::strchr(p + 1, '\n'))
     ++nStored;
-  CString strEntry;
-  // An entry that would reach 2^31 bytes meets the heap limit in GetBuffer.
-  char* pszOut = strEntry.GetBuffer(nStored > 0xFFFFFFFFu ? 0xFFFFFFFFu
-                                                          : unsigned(nStored));
+  CString strStored;
+  // A text that would reach 2^31 bytes meets the heap limit in GetBuffer.
+  char* pszOut = strStored.GetBuffer(
+      nStored > 0xFFFFFFFFu ? 0xFFFFFFFFu : unsigned(nStored));
   for (const char* p = pszText; *p != '\0'; ++p) {
     if (*p == '\n') *pszOut++ = '\r';
     *pszOut++ = *p;
   }
-  if (bLineEnd) {
-    *pszOut++ = '\r';
-    *pszOut++ = '\n';
-  }
   *pszOut = '\0';
-  return strEntry;
+  return strStored;
 }
 
 }  // namespace
@@ -37,13 +32,20 @@ CString BuildEntry(const CString& strMessage, bool bLineEnd) {
 int CEchoApp::WriteLog() {
   PlatformGetEnv("ZARVO_LOG", m_strLogFile);
   if (m_strLogFile.IsEmpty()) return 0;
-  CString strEntry = BuildEntry(m_strMessage, !m_bNoNewline);
+  // A message without line feeds is stored as it is: it goes to the file
+  // together with its line end, and a large /R: text is never copied.
+  bool bTranslate = m_strMessage.Find("\n") >= 0;
+  CString strTranslated =
+      bTranslate ? TranslateLineFeeds(m_strMessage) : CString();
+  const CString& strBody = bTranslate ? strTranslated : m_strMessage;
+  const char* pszLineEnd = m_bNoNewline ? "" : "\r\n";
   // A missing file is already as new as it gets; any other failed delete
   // keeps the old log and writes nothing.
   if (m_bNewLog &&
       PlatformDeleteFile(m_strLogFile.GetString()) == DELETE_FAILED)
     return STATUS_LOG_FAILED;
-  PlatformAppendFile(m_strLogFile.GetString(), strEntry.GetString(),
-                     std::size_t(strEntry.GetLength()));
+  PlatformAppendFile(m_strLogFile.GetString(), strBody.GetString(),
+                     std::size_t(strBody.GetLength()), pszLineEnd,
+                     std::strlen(pszLineEnd));
   return 0;
 }

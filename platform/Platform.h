@@ -63,10 +63,12 @@ enum { DELETE_OK = 0, DELETE_MISSING = 1, DELETE_FAILED = 2 };
 // DELETE_FAILED for every other reason.
 int PlatformDeleteFile(const char* pszPath);
 
-// Appends nLength bytes to the file at pszPath, creating it when missing and
-// sharing it with other writers, in one write request placed at the end of
-// the file. False when the file cannot be opened or the write fails.
+// Appends nLength bytes, then nTail bytes of pTail, to the file at pszPath,
+// creating it when missing and sharing it with other writers, in one write
+// request placed at the end of the file. False when the file cannot be
+// opened or the write fails.
 bool PlatformAppendFile(const char* pszPath, const char* pData,
-                        std::size_t nLength);
+                        std::size_t nLength, const char* pTail = "",
+                        std::size_t nTail = 0);
 
 #endif

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/uio.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -406,19 +407,36 @@ int PlatformDeleteFile(const char* pszPath) {
 }
 
 bool PlatformAppendFile(const char* pszPath, const char* pData,
-                        std::size_t nLength) {
+                        std::size_t nLength, const char* pTail,
+                        std::size_t nTail) {
   int nFile = open(pszPath, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
   if (nFile < 0) return false;
-  // O_APPEND places every write at the end; a short write goes on with
-  // the rest until the entry is complete or the file refuses more.
+  // One gathered write puts body and tail at the end together (O_APPEND);
+  // a short write goes on with the rest until the entry is complete or the
+  // file refuses more.
+  struct iovec aPieces[2] = {{const_cast<char*>(pData), nLength},
+                             {const_cast<char*>(pTail), nTail}};
+  struct iovec* pNext = aPieces;
+  int nPieces = 2;
   bool bOk = true;
-  while (nLength > 0 && bOk) {
-    ssize_t nWritten = write(nFile, pData, nLength);
+  while (bOk && nPieces > 0) {
+    if (pNext->iov_len == 0) {
+      ++pNext;
+      --nPieces;
+      continue;
+    }
+    ssize_t nWritten = writev(nFile, pNext, nPieces);
     if (nWritten < 0 && errno == EINTR) continue;
     bOk = nWritten > 0;
-    if (bOk) {
-      pData += nWritten;
-      nLength -= std::size_t(nWritten);
+    for (std::size_t nLeft = bOk ? std::size_t(nWritten) : 0; nLeft > 0;) {
+      std::size_t nStep = nLeft < pNext->iov_len ? nLeft : pNext->iov_len;
+      pNext->iov_base = static_cast<char*>(pNext->iov_base) + nStep;
+      pNext->iov_len -= nStep;
+      nLeft -= nStep;
+      if (pNext->iov_len == 0 && nPieces > 1) {
+        ++pNext;
+        --nPieces;
+      }
     }
   }
   close(nFile);

@@ -12,6 +12,8 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <iostream>
 #include <vector>
@@ -269,8 +271,19 @@ int PlatformDeleteFile(const char* pszPath) {
 // the end of the file as one step, so entries of processes writing at the
 // same time never overlap. The sharing lets other jobs append meanwhile and
 // a log rotator rename or delete the file.
+// One WriteFile takes one buffer: a tail is joined to the body first.
 bool PlatformAppendFile(const char* pszPath, const char* pData,
-                        std::size_t nLength) {
+                        std::size_t nLength, const char* pTail,
+                        std::size_t nTail) {
+  if (nTail > 0) {
+    char* pJoined = static_cast<char*>(std::malloc(nLength + nTail));
+    if (pJoined == nullptr) return false;
+    std::memcpy(pJoined, pData, nLength);
+    std::memcpy(pJoined + nLength, pTail, nTail);
+    bool bOk = PlatformAppendFile(pszPath, pJoined, nLength + nTail);
+    std::free(pJoined);
+    return bOk;
+  }
   HANDLE hFile =
       CreateFileA(pszPath, FILE_APPEND_DATA,
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,

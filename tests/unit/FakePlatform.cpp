@@ -190,9 +190,10 @@ int PlatformDeleteFile(const char* pszPath) {
 }
 
 bool PlatformAppendFile(const char* pszPath, const char* pData,
-                        std::size_t nLength) {
+                        std::size_t nLength, const char* pTail,
+                        std::size_t nTail) {
   ++g_nAppendCalls;
   if (g_bAppendFails) return false;
-  g_mapFiles[pszPath].append(pData, nLength);
+  g_mapFiles[pszPath].append(pData, nLength).append(pTail, nTail);
   return true;
 }
