@@ -7,10 +7,17 @@
 #include "Platform.h"
 
 CEchoApp::CEchoApp()
-    : m_bMessage(false), m_bFormat(false), m_bRepeat(false),
-      m_bLogOnly(false), m_bDisplayOnly(false), m_bNewLog(false),
-      m_bPause(false), m_bNoCountdown(false), m_bNoNewline(false),
-      m_nCmdLength(0), m_strVersion("1.0") {}
+    : m_bMessage(false),
+      m_bFormat(false),
+      m_bRepeat(false),
+      m_bLogOnly(false),
+      m_bDisplayOnly(false),
+      m_bNewLog(false),
+      m_bPause(false),
+      m_bNoCountdown(false),
+      m_bNoNewline(false),
+      m_nCmdLength(0),
+      m_strVersion("1.0") {}
 
 CEchoApp::~CEchoApp() {}
 
@@ -49,8 +56,8 @@ void RegisterOptions(CCmdLine& cmd) {
 }
 
 // Hands back an error that the driver raises itself.
-int InvalidValue(const char* pszOption, int& nErrorCode,
-                 CString& strErrorName, CString& strErrorOther) {
+int InvalidValue(const char* pszOption, int& nErrorCode, CString& strErrorName,
+                 CString& strErrorOther) {
   nErrorCode = CMDERR_INVALID;
   strErrorName = pszOption;
   strErrorOther.Empty();
@@ -106,8 +113,8 @@ int CEchoApp::ProcessCommandLine(int argc, const char* const* argv) {
   int nErrorCode = 0;
   CString strErrorName;
   CString strErrorOther;
-  int nStatus = ParseCommandLine(argc, argv, nErrorCode, strErrorName,
-                                 strErrorOther);
+  int nStatus =
+      ParseCommandLine(argc, argv, nErrorCode, strErrorName, strErrorOther);
   if (nStatus == STATUS_OK) return nStatus;
   ShowUsage();
   if (nErrorCode != 0)

@@ -17,8 +17,8 @@ CString TranslateLineFeeds(const CString& strMessage) {
     ++nStored;
   CString strStored;
   // A text that would reach 2^31 bytes meets the heap limit in GetBuffer.
-  char* pszOut = strStored.GetBuffer(
-      nStored > 0xFFFFFFFFu ? 0xFFFFFFFFu : unsigned(nStored));
+  char* pszOut = strStored.GetBuffer(nStored > 0xFFFFFFFFu ? 0xFFFFFFFFu
+                                                           : unsigned(nStored));
   for (const char* p = pszText; *p != '\0'; ++p) {
     if (*p == '\n') *pszOut++ = '\r';
     *pszOut++ = *p;

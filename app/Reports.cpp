@@ -18,7 +18,8 @@ void CEchoApp::ShowUsage() {
       "message\tMessage to display to the screen and log file.",
       "/F\t\tFormats the message using the following variables:",
       "\t\t\tVariable\tDefinition",
-      "\t\t\t%d or %nd\tSystem date where n indicates the\n\t\t\t\t\tformat type.",
+      "\t\t\t%d or %nd\tSystem date where n indicates the\n\t\t\t\t\tformat "
+      "type.",
       "\t\t\t\t\t0 =\tSun 12/31/2006 (Default)",
       "\t\t\t\t\t1 =\tSunday, December 31, 2006",
       "\t\t\t\t\t2 =\tSun, Dec 31, 2006",
@@ -30,7 +31,8 @@ void CEchoApp::ShowUsage() {
       "\t\t\t\t\t8 =\t2006-December-31",
       "\t\t\t\t\t9 =\t20061231",
       nullptr,
-      "\t\t\t%t or %nt\tSystem time where n indicates the\n\t\t\t\t\tformat type.",
+      "\t\t\t%t or %nt\tSystem time where n indicates the\n\t\t\t\t\tformat "
+      "type.",
       "\t\t\t\t\t0 =\t16:12:13 (Default)",
       "\t\t\t\t\t1 =\t04:12:13 PM",
       nullptr,
@@ -69,7 +71,8 @@ void CEchoApp::ShowUsage() {
     WriteLine(pszLine != nullptr ? strIndent + pszLine : CString());
   WriteLine("");
   WriteLine("");
-  WriteLine("To enable logging, set the ZARVO_LOG environment variable to the fully");
+  WriteLine(
+      "To enable logging, set the ZARVO_LOG environment variable to the fully");
   WriteLine("qualified path and name of a log file.");
   WriteLine("");
 }
@@ -81,10 +84,11 @@ void CEchoApp::ShowError(int nStatus) {
     WriteLine("Zarvo was unable to write to the log file.");
   } else if (nStatus == STATUS_TOO_LONG) {
     WriteLine("");
-    WriteLine("Error:  The number of characters entered on the command line is >= " +
-              CString(CMDLINE_LIMIT) + ".");
-    WriteLine("        This program is limited to " + CString(CMDLINE_LIMIT - 1) +
-              " characters on the command line.");
+    WriteLine(
+        "Error:  The number of characters entered on the command line is >= " +
+        CString(CMDLINE_LIMIT) + ".");
+    WriteLine("        This program is limited to " +
+              CString(CMDLINE_LIMIT - 1) + " characters on the command line.");
     WriteLine("");
   }
 }
@@ -109,7 +113,9 @@ void CEchoApp::ShowSyntaxError(int nErrorCode, CString strName,
   CString strQuoted = "'" + strName + "' parameter";
   switch (nErrorCode) {
     case CMDERR_INVALID: WriteLine("The " + strQuoted + " is invalid."); break;
-    case CMDERR_REQUIRED: WriteLine("The " + strQuoted + " is required."); break;
+    case CMDERR_REQUIRED:
+      WriteLine("The " + strQuoted + " is required.");
+      break;
     case CMDERR_EMPTY:
       WriteLine("The value of the " + strQuoted + " must not be empty.");
       break;

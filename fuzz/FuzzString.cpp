@@ -70,7 +70,6 @@ int ModelCount(const std::string& strText, const std::string& strSub) {
   return nCount;
 }
 
-
 bool InSet(char ch, const std::string& strSet) {
   return strSet.find(ch) != std::string::npos;
 }
@@ -405,9 +404,10 @@ void EditingOperation(int nOp, FuzzedDataProvider& data, CString* aStr,
       std::string strInsert = Argument(data, aModel);
       std::string strOld = m.strText;
       int nMatches = s.Count(strSearch.c_str());
-      std::string strNew = strSearch.empty()
-                               ? strOld
-                               : expected::ReplaceAll(strOld, strSearch, strInsert);
+      std::string strNew =
+          strSearch.empty()
+              ? strOld
+              : expected::ReplaceAll(strOld, strSearch, strInsert);
       if (strNew.size() > MAX_MODEL_TEXT) break;
       bool bResult = s.Replace(strSearch.c_str(), strInsert.c_str());
       bool bApplies = !m.bLocked && !strSearch.empty();

@@ -20,8 +20,12 @@ bool EndsWithBlank(const CString& strName) { return strName.EndsWith(" "); }
 // ------------------------------------------------------------- CCmdOption
 
 CCmdOption::CCmdOption()
-    : m_pPrev(nullptr), m_pNext(nullptr), m_bPresent(false),
-      m_bRequired(false), m_bAllowEmpty(false), m_nKind(0) {}
+    : m_pPrev(nullptr),
+      m_pNext(nullptr),
+      m_bPresent(false),
+      m_bRequired(false),
+      m_bAllowEmpty(false),
+      m_nKind(0) {}
 
 const CString& CCmdOption::Identity() const {
   return m_strLabel.IsEmpty() ? m_strName : m_strLabel;
@@ -30,8 +34,12 @@ const CString& CCmdOption::Identity() const {
 // ------------------------------------------------------ set-up, tear-down
 
 CCmdLine::CCmdLine()
-    : m_pFirst(nullptr), m_bCaseSensitive(false), m_bError(false),
-      m_nErrorCode(0), m_nErrorOccurrence(0), m_nCmdLineLength(0),
+    : m_pFirst(nullptr),
+      m_bCaseSensitive(false),
+      m_bError(false),
+      m_nErrorCode(0),
+      m_nErrorOccurrence(0),
+      m_nCmdLineLength(0),
       m_strSeparator(LIST_SEPARATOR) {}
 
 CCmdLine::~CCmdLine() {
@@ -244,7 +252,8 @@ bool CCmdLine::Validate() {
       continue;
     }
     int nOccurrence = OccurrenceOf(p);
-    m_nCmdLineLength += 1 + p->m_strName.GetLength() + p->m_strValue.GetLength();
+    m_nCmdLineLength +=
+        1 + p->m_strName.GetLength() + p->m_strValue.GetLength();
     if (m_bError) continue;
     if (p->m_strValue.IsEmpty() && !p->m_bAllowEmpty)
       RecordError(CMDERR_EMPTY, p, nOccurrence);

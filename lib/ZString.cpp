@@ -61,7 +61,8 @@ void AdviseLargeBuffer(void* pBuffer, std::uint64_t nSize) {
 
 char* CString::AllocText(std::uint64_t nLength) {
   void* pBuffer = nullptr;
-  if (nLength <= MAX_TEXT_LENGTH) pBuffer = std::malloc(std::size_t(nLength) + 1);
+  if (nLength <= MAX_TEXT_LENGTH)
+    pBuffer = std::malloc(std::size_t(nLength) + 1);
   if (pBuffer == nullptr) {
     CErrorReporter reporter;
     reporter.ReportError(SEVERITY_FATAL, ERR_MEMORY_ALLOCATION,
@@ -125,8 +126,13 @@ void CString::FreeAux() {
 // ---------------------------------------------------------- construction
 
 CString::CString()
-    : m_pszData(AllocText(0)), m_nLockLength(0), m_bReserved(0),
-      m_bEmptyItem(0), m_pAux1(nullptr), m_pAux2(nullptr), m_pAux3(nullptr) {}
+    : m_pszData(AllocText(0)),
+      m_nLockLength(0),
+      m_bReserved(0),
+      m_bEmptyItem(0),
+      m_pAux1(nullptr),
+      m_pAux2(nullptr),
+      m_pAux3(nullptr) {}
 
 CString::CString(const char* pszText) : CString() {
   if (pszText != nullptr && pszText[0] != '\0')
@@ -242,9 +248,13 @@ bool CString::operator==(const char* pszText) const {
   return pszText != nullptr && std::strcmp(Text(), pszText) == 0;
 }
 
-bool CString::operator!=(const CString& other) const { return !(*this == other); }
+bool CString::operator!=(const CString& other) const {
+  return !(*this == other);
+}
 
-bool CString::operator!=(const char* pszText) const { return !(*this == pszText); }
+bool CString::operator!=(const char* pszText) const {
+  return !(*this == pszText);
+}
 
 int CString::GetLength() const { return int(RawLength()); }
 
@@ -412,13 +422,14 @@ bool CString::Replace(CString search, CString replacement) {
   }
   std::size_t nSearch = search.RawLength();
   std::size_t nInsert = replacement.RawLength();
-  std::uint64_t nNew = std::uint64_t(RawLength()) - std::uint64_t(nMatches) * nSearch +
+  std::uint64_t nNew = std::uint64_t(RawLength()) -
+                       std::uint64_t(nMatches) * nSearch +
                        std::uint64_t(nMatches) * nInsert;
   char* pszNew = AllocText(nNew);
   char* pszOut = pszNew;
   const char* pszRest = Text();
-  for (const char* pszHit = std::strstr(pszRest, search.Text()); pszHit != nullptr;
-       pszHit = std::strstr(pszRest, search.Text())) {
+  for (const char* pszHit = std::strstr(pszRest, search.Text());
+       pszHit != nullptr; pszHit = std::strstr(pszRest, search.Text())) {
     std::memcpy(pszOut, pszRest, std::size_t(pszHit - pszRest));
     pszOut += pszHit - pszRest;
     std::memcpy(pszOut, replacement.Text(), nInsert);

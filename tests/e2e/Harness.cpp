@@ -73,7 +73,8 @@ void Pump(int nIn, const std::string& strInput, int nOut, int nErr,
       if (nFd < 0 || aPoll[k].revents == 0) continue;
       ssize_t nRead = read(nFd, abBuf, sizeof abBuf);
       if (nRead > 0) {
-        (k == 0 ? result.strOut : result.strErr).append(abBuf, std::size_t(nRead));
+        (k == 0 ? result.strOut : result.strErr)
+            .append(abBuf, std::size_t(nRead));
         // A reader that stops early: the child's next write finds no reader.
         if (k == 0 && nOutLimit > 0 &&
             result.strOut.size() >= std::size_t(nOutLimit)) {
@@ -86,7 +87,8 @@ void Pump(int nIn, const std::string& strInput, int nOut, int nErr,
       }
     }
     if (nIn >= 0 && aPoll[2].revents != 0) {
-      ssize_t nWritten = write(nIn, strInput.data() + nFed, strInput.size() - nFed);
+      ssize_t nWritten =
+          write(nIn, strInput.data() + nFed, strInput.size() - nFed);
       if (nWritten > 0) nFed += std::size_t(nWritten);
       if (nWritten < 0 || nFed == strInput.size()) {
         close(nIn);
@@ -113,7 +115,8 @@ RunResult Run(const RunOptions& options) {
   signal(SIGPIPE, SIG_IGN);
   pid_t nPid = fork();
   if (nPid < 0) throw std::runtime_error("fork failed");
-  if (nPid == 0) ExecChild(options, anIn[0], anOut[1], anErr[1], aArgv, options.aEnv);
+  if (nPid == 0)
+    ExecChild(options, anIn[0], anOut[1], anErr[1], aArgv, options.aEnv);
   close(anIn[0]);
   close(anOut[1]);
   close(anErr[1]);
@@ -172,8 +175,9 @@ bool FileExists(const std::string& strPath) {
 
 std::string ExpectedFile(const std::string& strName) {
   bool bExists = false;
-  std::string strText = ReadFile(
-      std::string(ZARVO_SOURCE_DIR) + "/tests/e2e/expected/" + strName, &bExists);
+  std::string strText =
+      ReadFile(std::string(ZARVO_SOURCE_DIR) + "/tests/e2e/expected/" + strName,
+               &bExists);
   if (!bExists) throw std::runtime_error("missing expected file " + strName);
   return strText;
 }

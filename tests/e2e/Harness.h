@@ -8,17 +8,17 @@
 namespace e2e {
 
 struct RunOptions {
-  std::string strArgv0;                 // "" means the binary's own path
-  std::vector<std::string> aArgs;       // the arguments after argv[0]
-  std::vector<std::string> aEnv;        // "NAME=value"; nothing is inherited
-  std::string strCwd;                   // "" means the test's own
-  std::string strStdin;                 // fed to standard input, then EOF
-  bool bNewSession = true;              // setsid(): no controlling terminal
-  std::string strExecutable;            // "" means the zarvo under test
-  long long nAddressSpaceLimit = 0;     // RLIMIT_AS in bytes; 0 means none
-  bool bCloseStdout = false;            // start with standard output closed
-  long long nStdoutLimit = -1;          // stop reading after this many bytes
-  bool bDefaultSigpipe = false;         // SIGPIPE not ignored, as from a shell
+  std::string strArgv0;              // "" means the binary's own path
+  std::vector<std::string> aArgs;    // the arguments after argv[0]
+  std::vector<std::string> aEnv;     // "NAME=value"; nothing is inherited
+  std::string strCwd;                // "" means the test's own
+  std::string strStdin;              // fed to standard input, then EOF
+  bool bNewSession = true;           // setsid(): no controlling terminal
+  std::string strExecutable;         // "" means the zarvo under test
+  long long nAddressSpaceLimit = 0;  // RLIMIT_AS in bytes; 0 means none
+  bool bCloseStdout = false;         // start with standard output closed
+  long long nStdoutLimit = -1;       // stop reading after this many bytes
+  bool bDefaultSigpipe = false;      // SIGPIPE not ignored, as from a shell
 };
 
 struct RunResult {

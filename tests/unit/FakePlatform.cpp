@@ -42,7 +42,8 @@ long g_nIdlePolls = 0;
 // A wait that never lets the fake clock move is a busy loop: stop the test.
 void CountIdlePoll() {
   if (++g_nIdlePolls > 100000) {
-    std::fprintf(stderr, "fake platform: polled 100000 times without sleeping\n");
+    std::fprintf(stderr,
+                 "fake platform: polled 100000 times without sleeping\n");
     std::abort();
   }
 }
@@ -88,7 +89,9 @@ void Reset(std::time_t tStart, int nStartMillis) {
   g_nIdlePolls = 0;
 }
 
-void AddKey(long nAtMillis, int nCode) { g_aKeys.push_back({nAtMillis, nCode}); }
+void AddKey(long nAtMillis, int nCode) {
+  g_aKeys.push_back({nAtMillis, nCode});
+}
 void AddClockJump(long nAtMillis, long nSeconds) {
   g_aJumps.push_back({nAtMillis, nSeconds});
 }
