@@ -18,8 +18,8 @@ void CEchoApp::ShowUsage() {
       "message\tMessage to display to the screen and log file.",
       "/F\t\tFormats the message using the following variables:",
       "\t\t\tVariable\tDefinition",
-      "\t\t\t%d or %nd\tSystem date where n indicates the\n\t\t\t\t\tformat "
-      "type.",
+      "\t\t\t%d or %nd\tSystem date where n indicates the\n"
+      "\t\t\t\t\tformat type.",
       "\t\t\t\t\t0 =\tSun 12/31/2006 (Default)",
       "\t\t\t\t\t1 =\tSunday, December 31, 2006",
       "\t\t\t\t\t2 =\tSun, Dec 31, 2006",
@@ -31,8 +31,8 @@ void CEchoApp::ShowUsage() {
       "\t\t\t\t\t8 =\t2006-December-31",
       "\t\t\t\t\t9 =\t20061231",
       nullptr,
-      "\t\t\t%t or %nt\tSystem time where n indicates the\n\t\t\t\t\tformat "
-      "type.",
+      "\t\t\t%t or %nt\tSystem time where n indicates the\n"
+      "\t\t\t\t\tformat type.",
       "\t\t\t\t\t0 =\t16:12:13 (Default)",
       "\t\t\t\t\t1 =\t04:12:13 PM",
       nullptr,
