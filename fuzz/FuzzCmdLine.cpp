@@ -42,18 +42,6 @@ std::string LogEntry(const std::string& strMessage, bool bLineEnd) {
   return strEntry;
 }
 
-// Captures standard output for the lifetime of the object.
-class CCapture {
- public:
-  CCapture() : m_pOld(std::cout.rdbuf(m_text.rdbuf())) {}
-  ~CCapture() { std::cout.rdbuf(m_pOld); }
-  std::string Text() const { return m_text.str(); }
-
- private:
-  std::ostringstream m_text;
-  std::streambuf* m_pOld;
-};
-
 // The consistency that every parse result must have.
 int CheckParse(const std::vector<const char*>& aArgv, CEchoApp& app) {
   int nCode = 0;
@@ -93,7 +81,7 @@ void CheckRun(const std::vector<const char*>& aArgv, int nStatus,
   int nExit;
   std::string strOut;
   {
-    CCapture capture;
+    fake::StdoutCapture capture;
     nExit = app.Run(int(aArgv.size()) - 1, aArgv.data());
     strOut = capture.Text();
   }

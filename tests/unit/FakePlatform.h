@@ -5,10 +5,27 @@
 #define ZARVO_TESTS_FAKEPLATFORM_H
 
 #include <ctime>
+#include <iostream>
 #include <map>
+#include <sstream>
 #include <string>
 
 namespace fake {
+
+// Everything the tool writes to its standard output (std::cout here) while
+// the object lives.
+class StdoutCapture {
+ public:
+  StdoutCapture() : m_pOld(std::cout.rdbuf(m_text.rdbuf())) {}
+  ~StdoutCapture() { std::cout.rdbuf(m_pOld); }
+  std::string Text() const { return m_text.str(); }
+
+ private:
+  StdoutCapture(const StdoutCapture&) = delete;
+  StdoutCapture& operator=(const StdoutCapture&) = delete;
+  std::ostringstream m_text;
+  std::streambuf* m_pOld;
+};
 
 // Sunday 31 December 2006, 16:12:13; the fake local time is this in UTC.
 const std::time_t DEFAULT_START = 1167581533;

@@ -84,18 +84,6 @@ TEST(Driver, MapsFieldsAndKeepsMessageCase) {
   EXPECT_EQ(app.m_nCmdLength, 5 + 12 + 3 + 5 + 6 + 5 + 4);
 }
 
-// Everything a report writes to standard output while the object lives.
-class CaptureOut {
- public:
-  CaptureOut() : m_pOld(std::cout.rdbuf(m_text.rdbuf())) {}
-  ~CaptureOut() { std::cout.rdbuf(m_pOld); }
-  std::string Text() const { return m_text.str(); }
-
- private:
-  std::ostringstream m_text;
-  std::streambuf* m_pOld;
-};
-
 // Syntax-error reports that the option table never produces (no option is
 // required or refuses an empty value) still have their wording.
 struct SyntaxReportCase {
@@ -115,7 +103,7 @@ class SyntaxReportTable : public ::testing::TestWithParam<SyntaxReportCase> {};
 TEST_P(SyntaxReportTable, Wording) {
   const SyntaxReportCase& c = GetParam();
   CEchoApp app;
-  CaptureOut out;
+  fake::StdoutCapture out;
   app.ShowSyntaxError(c.nCode, c.pszName, c.pszOther);
   EXPECT_EQ(out.Text(), std::string("\nSyntax Error\n\n") + c.pszLine);
 }
@@ -150,7 +138,7 @@ class ErrorReportTable : public ::testing::TestWithParam<ErrorReportCase> {};
 
 TEST_P(ErrorReportTable, Text) {
   CEchoApp app;
-  CaptureOut out;
+  fake::StdoutCapture out;
   app.ShowError(GetParam().nStatus);
   EXPECT_EQ(out.Text(), GetParam().pszText);
 }
@@ -176,7 +164,7 @@ TEST(Driver, FailedNewLogReportedLast) {
   fake::DeleteResult() = DELETE_FAILED;
   const char* apArgs[] = {"zarvo", "/N", "/SN", "msg", "/E:6"};
   CEchoApp app;
-  CaptureOut out;
+  fake::StdoutCapture out;
   EXPECT_EQ(app.Run(5, apArgs), 6);
   EXPECT_EQ(out.Text(), "msg\nZarvo was unable to write to the log file.\n");
   EXPECT_EQ(fake::Files()["x.log"], "old\r\n");

@@ -23,18 +23,6 @@ using expected::Erase;
 // A countdown that runs out: every value down to 0, then the final erase.
 std::string Full(int nFrom) { return Count(nFrom, nFrom) + Erase(1); }
 
-// Swaps std::cout's buffer for a string while one wait runs.
-class CoutCapture {
- public:
-  CoutCapture() : m_pOld(std::cout.rdbuf(m_out.rdbuf())) {}
-  ~CoutCapture() { std::cout.rdbuf(m_pOld); }
-  std::string Text() const { return m_out.str(); }
-
- private:
-  std::ostringstream m_out;
-  std::streambuf* m_pOld;
-};
-
 struct Wait {
   const char* pszTimer;  // "" for the plain key wait
   bool bPause;
@@ -53,7 +41,7 @@ std::string RunWait(const Wait& wait) {
   app.m_strTimer = wait.pszTimer;
   app.m_bPause = wait.bPause;
   app.m_bNoCountdown = wait.bNoCountdown;
-  CoutCapture capture;
+  fake::StdoutCapture capture;
   if (!app.m_strTimer.IsEmpty())
     app.RunTimer();
   else
@@ -299,7 +287,7 @@ TEST(Timer, RunPlacesCountdownBetweenMessageAndLineFeed) {
   fake::Reset();
   const char* aArgs[] = {"zarvo", "Hi", "/T:2"};
   CEchoApp app;
-  CoutCapture capture;
+  fake::StdoutCapture capture;
   EXPECT_EQ(app.Run(3, aArgs), 0);
   EXPECT_EQ(capture.Text(), "Hi" + Full(2) + "\n");
 }
@@ -310,7 +298,7 @@ TEST(Timer, RunAfterEscapeLineFeedFollowsCancelText) {
   fake::AddKey(400, 'k');
   const char* aArgs[] = {"zarvo", "Hi", "/P:2"};
   CEchoApp app;
-  CoutCapture capture;
+  fake::StdoutCapture capture;
   EXPECT_EQ(app.Run(3, aArgs), 0);
   EXPECT_EQ(capture.Text(), std::string("Hi2") + Erase(1) + CANCEL + "\n");
 }
