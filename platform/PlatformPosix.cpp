@@ -428,15 +428,13 @@ bool PlatformAppendFile(const char* pszPath, const char* pData,
     ssize_t nWritten = writev(nFile, pNext, nPieces);
     if (nWritten < 0 && errno == EINTR) continue;
     bOk = nWritten > 0;
-    for (std::size_t nLeft = bOk ? std::size_t(nWritten) : 0; nLeft > 0;) {
-      std::size_t nStep = nLeft < pNext->iov_len ? nLeft : pNext->iov_len;
-      pNext->iov_base = static_cast<char*>(pNext->iov_base) + nStep;
-      pNext->iov_len -= nStep;
+    // Take what was written off the pieces; emptied ones are dropped above.
+    std::size_t nLeft = bOk ? std::size_t(nWritten) : 0;
+    for (struct iovec* p = pNext; nLeft > 0; ++p) {
+      std::size_t nStep = nLeft < p->iov_len ? nLeft : p->iov_len;
+      p->iov_base = static_cast<char*>(p->iov_base) + nStep;
+      p->iov_len -= nStep;
       nLeft -= nStep;
-      if (pNext->iov_len == 0 && nPieces > 1) {
-        ++pNext;
-        --nPieces;
-      }
     }
   }
   close(nFile);
