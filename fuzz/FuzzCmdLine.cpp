@@ -6,12 +6,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <iostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "EchoApp.h"
+#include "ExpectedText.h"
 #include "FakePlatform.h"
 
 namespace {
@@ -31,16 +30,7 @@ void Check(bool bOk, const char* pszWhat) {
   if (!bOk) Fail(pszWhat);
 }
 
-// What the log receives for a message: CR before every LF, then CR LF.
-std::string LogEntry(const std::string& strMessage, bool bLineEnd) {
-  std::string strEntry;
-  for (char ch : strMessage) {
-    if (ch == '\n') strEntry += '\r';
-    strEntry += ch;
-  }
-  if (bLineEnd) strEntry += "\r\n";
-  return strEntry;
-}
+using expected::LogEntry;
 
 // The consistency that every parse result must have.
 int CheckParse(const std::vector<const char*>& aArgv, CEchoApp& app) {

@@ -1,5 +1,6 @@
 // Texts the tests expect, built the plain way with std::string: a
-// replace-all, the erase sequence of the countdown and a falling count.
+// replace-all, a log entry, the erase sequence of the countdown and a
+// falling count.
 #ifndef ZARVO_TESTS_EXPECTEDTEXT_H
 #define ZARVO_TESTS_EXPECTEDTEXT_H
 
@@ -22,6 +23,19 @@ inline std::string ReplaceAll(const std::string& strText,
     nAt = p + strFrom.size();
   }
   return strOut.append(strText, nAt, std::string::npos);
+}
+
+// What the log receives for a message: CR before every LF, then CR LF
+// unless the line end is left out.
+inline std::string LogEntry(const std::string& strMessage,
+                            bool bLineEnd = true) {
+  std::string strEntry;
+  for (char ch : strMessage) {
+    if (ch == '\n') strEntry += '\r';
+    strEntry += ch;
+  }
+  if (bLineEnd) strEntry += "\r\n";
+  return strEntry;
 }
 
 // Blanks a count of nWidth characters: nWidth backspaces, blanks, backspaces.

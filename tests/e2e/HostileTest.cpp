@@ -58,15 +58,8 @@ std::map<std::string, std::string> Snapshot(const std::string& strFolder) {
   return mapFiles;
 }
 
-// What the log holds for a message: CR before each LF, then CR LF.
-std::string LogEntry(const std::string& strMessage) {
-  std::string strEntry;
-  for (char ch : strMessage) {
-    if (ch == '\n') strEntry += '\r';
-    strEntry += ch;
-  }
-  return strEntry + "\r\n";
-}
+using expected::LogEntry;
+using expected::ReplaceAll;
 
 std::string AllByteValues() {
   std::string strBytes;
@@ -167,7 +160,6 @@ TEST(HostileE2E, SpecialBytesAloneAreMessages) {
 
 // The formatter's passes for a message that cannot hold a date or time
 // variable: the letters d and t never follow a percent sign.
-using expected::ReplaceAll;
 
 std::string FormattedWithoutVariables(std::string strText) {
   const std::string strSentinel = "Z$a$r$v$o";

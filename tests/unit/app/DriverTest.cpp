@@ -2,8 +2,7 @@
 // how the fields are mapped.
 #include <gtest/gtest.h>
 
-#include <iostream>
-#include <sstream>
+#include <ostream>
 
 #include "EchoApp.h"
 #include "FakePlatform.h"

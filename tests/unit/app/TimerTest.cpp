@@ -3,8 +3,6 @@
 // given back.
 #include <gtest/gtest.h>
 
-#include <iostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
