@@ -85,11 +85,12 @@ void CErrorReporter::ReportError(int nSeverity, int nCode,
 
   std::fprintf(stderr, "\nContinue anyway? ");
   std::fflush(stderr);
-  // Two answers are read, each skipping white space; only the first counts.
-  // Input that ends before an answer counts as no.
+  // Two answers are read, each skipping white space, before anything is
+  // decided, so that a "no" leaves none of them for the next reader. Only
+  // the first counts; input that ends before it counts as no.
   char cFirst = 0;
   char cSecond = 0;
-  if (std::scanf(" %c", &cFirst) != 1) std::exit(1);
-  if (cFirst != 'y' && cFirst != 'Y') std::exit(1);
-  (void)std::scanf(" %c", &cSecond);
+  bool bAnswered = std::scanf(" %c", &cFirst) == 1;
+  if (bAnswered) (void)std::scanf(" %c", &cSecond);
+  if (!bAnswered || (cFirst != 'y' && cFirst != 'Y')) std::exit(1);
 }

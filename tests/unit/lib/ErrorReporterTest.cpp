@@ -287,6 +287,25 @@ TEST_F(ReportSeverityDeathTest, AskReadsExactlyTwoAnswers) {
       ::testing::ExitedWithCode(42), "");
 }
 
+// Exits with 42 when the next answer in standard input is 'z'.
+void ExitWhetherZIsNext() {
+  char cNext = 0;
+  std::_Exit(std::scanf(" %c", &cNext) == 1 && cNext == 'z' ? 42 : 43);
+}
+
+TEST_F(ReportSeverityDeathTest, AskReadsBothAnswersBeforeNo) {
+  // The exit of a "no" runs the registered clean-ups, which look at what
+  // the prompt left behind.
+  EXPECT_EXIT(
+      {
+        FeedStdin("n y z");
+        std::atexit(ExitWhetherZIsNext);
+        CErrorReporter reporter;
+        reporter.ReportError(SEVERITY_ASK, ERR_MESSAGE_ONLY, "");
+      },
+      ::testing::ExitedWithCode(42), "");
+}
+
 TEST_F(ReportSeverityDeathTest, AskWithoutStandardInputExitsWithOne) {
   EXPECT_EXIT(
       {
