@@ -1,6 +1,7 @@
 // The driver: option table, command-line stage, run sequence, process entry.
 #include "EchoApp.h"
 
+#include <cstddef>
 #include <ostream>
 
 #include "CmdLine.h"
@@ -126,17 +127,24 @@ int CEchoApp::ProcessCommandLine(int argc, const char* const* argv) {
 
 int CEchoApp::Run(int argc, const char* const* argv) {
   int nStatus = ProcessCommandLine(argc, argv);
-  if (nStatus != STATUS_OK) return nStatus == STATUS_HELP ? 0 : nStatus;
+  if (nStatus != STATUS_OK)
+    return CheckDisplay(nStatus == STATUS_HELP ? 0 : nStatus,
+                        nStatus == STATUS_HELP);
 
   bool bDisplayed = false;
   int nLogStatus = 0;
+  bool bWait = !m_strTimer.IsEmpty() || m_bPause;
   // Skipped only when no message was given and /E: carries a value.
   if (m_bMessage || m_strErrorLevel.IsEmpty()) {
     if (m_bFormat) FormatMessageText();
     if (m_bRepeat) m_strMessage.Repeat(unsigned(m_strRepeat.ToInt()));
     if (!m_bLogOnly) {
-      PlatformStdout() << m_strMessage;
-      PlatformStdout().flush();
+      // With no wait to come, the line feed leaves with the message in one
+      // write: jobs that share the output never split each other's lines.
+      bool bLineNow = !bWait && !m_bNoNewline;
+      PlatformWriteStdout(m_strMessage.GetString(),
+                          std::size_t(m_strMessage.GetLength()),
+                          bLineNow ? "\n" : "", bLineNow ? 1 : 0);
       bDisplayed = true;
     }
     if (!m_bDisplayOnly) nLogStatus = WriteLog();
@@ -147,16 +155,27 @@ int CEchoApp::Run(int argc, const char* const* argv) {
   else if (m_bPause)
     WaitForKey();
 
-  if (bDisplayed && !m_bNoNewline) {
+  if (bDisplayed && !m_bNoNewline && bWait) {
     PlatformStdout() << '\n';
     PlatformStdout().flush();
   }
   // A failed /N delete is reported on a line of its own, last of all.
   if (nLogStatus == STATUS_LOG_FAILED) {
-    if (bDisplayed && m_bNoNewline && !m_strMessage.IsEmpty()) WriteLine("");
+    if (PlatformStdoutMidLine()) WriteLine("");
     ShowError(STATUS_LOG_FAILED);
   }
-  return m_strErrorLevel.IsEmpty() ? 0 : m_strErrorLevel.ToInt();
+  return CheckDisplay(m_strErrorLevel.IsEmpty() ? 0 : m_strErrorLevel.ToInt(),
+                      m_strErrorLevel.IsEmpty());
+}
+
+// A display that failed is reported once, at the end of the run; a run
+// that chose no exit code then ends with 1, so that the caller learns it.
+int CEchoApp::CheckDisplay(int nExitCode, bool bDefaultCode) {
+  PlatformStdout().flush();
+  int nError = PlatformStdoutError();
+  if (nError == 0) return nExitCode;
+  ShowFailure("cannot write to standard output", nError);
+  return bDefaultCode ? 1 : nExitCode;
 }
 
 #ifndef ZARVO_NO_ENTRY

@@ -32,6 +32,8 @@ class CEchoApp {
   void ShowUsage();
   void ShowError(int nStatus);
   void ShowSyntaxError(int nErrorCode, CString strName, CString strOther);
+  void ShowFailure(const CString& strWhat, int nError);
+  int CheckDisplay(int nExitCode, bool bDefaultCode);
 
   void FormatMessageText();
   CString GetDateText(int nType);

@@ -44,8 +44,11 @@ int CEchoApp::WriteLog() {
   if (m_bNewLog &&
       PlatformDeleteFile(m_strLogFile.GetString()) == DELETE_FAILED)
     return STATUS_LOG_FAILED;
-  PlatformAppendFile(m_strLogFile.GetString(), strBody.GetString(),
-                     std::size_t(strBody.GetLength()), pszLineEnd,
-                     std::strlen(pszLineEnd));
+  int nError = PlatformAppendFile(m_strLogFile.GetString(), strBody.GetString(),
+                                  std::size_t(strBody.GetLength()), pszLineEnd,
+                                  std::strlen(pszLineEnd));
+  // A lost entry is told on standard error; the run goes on as it would.
+  if (nError != 0)
+    ShowFailure("cannot write to the log file " + m_strLogFile, nError);
   return 0;
 }

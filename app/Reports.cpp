@@ -1,6 +1,7 @@
 // The banner, the usage screen and the error reports.
 #include "CmdLine.h"
 #include "EchoApp.h"
+#include "Platform.h"
 
 void CEchoApp::ShowBanner() {
   WriteLine("");
@@ -131,4 +132,11 @@ void CEchoApp::ShowSyntaxError(int nErrorCode, CString strName,
       break;
     default: WriteLine(""); break;
   }
+}
+
+// One line on standard error: the program's name as invoked, what failed
+// and the system's reason. Standard output is left as it is.
+void CEchoApp::ShowFailure(const CString& strWhat, int nError) {
+  PlatformWriteStderr(g_strProgramName + ": " + strWhat + ": " +
+                      PlatformErrorText(nError));
 }

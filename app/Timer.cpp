@@ -41,8 +41,11 @@ void CEchoApp::RunTimer() {
   int nCount = m_strTimer.ToInt();
   int nWidth = Width(nCount);
   bool bCounting = true;
-  // /T:n never touches the keyboard: keys typed meanwhile stay unread.
+  // /T:n never reads the keyboard: keys typed meanwhile stay unread for
+  // whatever reads the terminal next, and without echo they stay out of
+  // the count on the screen.
   bool bKeyboard = m_bPause && PlatformKeyboardOpen();
+  bool bQuiet = !m_bPause && PlatformEchoOff();
   if (!m_bNoCountdown) WriteText(CString(nCount));
   std::time_t tLast = PlatformNow();
 
@@ -84,7 +87,7 @@ void CEchoApp::RunTimer() {
   }
   // After Escape the count is already gone.
   if (bCounting && !m_bNoCountdown) WriteErase(nWidth);
-  if (bKeyboard) PlatformKeyboardClose();
+  if (bKeyboard || bQuiet) PlatformKeyboardClose();
 }
 
 void CEchoApp::WaitForKey() {

@@ -18,7 +18,13 @@ class CString;
 // process has no console keyboard; then no key is ever waiting.
 bool PlatformKeyboardOpen();
 
-// Gives the console back exactly as it was before PlatformKeyboardOpen.
+// Stops the terminal echoing what is typed, and changes nothing else: keys
+// stay unread for whatever reads the terminal next. False when there is no
+// terminal of this process's own (none at all, or a background job).
+bool PlatformEchoOff();
+
+// Gives the console back exactly as it was before PlatformKeyboardOpen or
+// PlatformEchoOff.
 void PlatformKeyboardClose();
 
 // Whether a key is waiting; never blocks.
@@ -47,10 +53,34 @@ bool PlatformLocalTime(std::time_t tTime, std::tm* pTm);
 
 // ---------------------------------------------------------- standard output
 
-// The stream for every text the tool shows: the message, its line feed, the
-// reports and the countdown. What is written reaches standard output at the
-// next flush.
+// The stream for the reports and the countdown. What is written reaches
+// standard output at the next flush, in one write request.
 std::ostream& PlatformStdout();
+
+// Hands what the stream holds, then nLength bytes of pData and nTail bytes
+// of pTail, to standard output in one write request, so that a line shared
+// with other writers arrives whole. Where the system takes several pieces
+// in one request, neither text is copied.
+void PlatformWriteStdout(const char* pData, std::size_t nLength,
+                         const char* pTail = "", std::size_t nTail = 0);
+
+// The first error that writing standard output met, as the system's error
+// number, or 0. Nothing more is written after it. A reader that closed the
+// pipe is no error: what it no longer wants is dropped.
+int PlatformStdoutError();
+
+// Whether the output so far leaves the cursor mid-line: something was
+// written, and its last character is not a line feed.
+bool PlatformStdoutMidLine();
+
+// ----------------------------------------------------------- standard error
+
+// Writes strLine and a line end to standard error in one write request;
+// a failure is not reported anywhere.
+void PlatformWriteStderr(const CString& strLine);
+
+// The system's own text for one of its error numbers, without a line end.
+CString PlatformErrorText(int nError);
 
 // ---------------------------------------------------- environment and files
 
@@ -65,10 +95,10 @@ int PlatformDeleteFile(const char* pszPath);
 
 // Appends nLength bytes, then nTail bytes of pTail, to the file at pszPath,
 // creating it when missing and sharing it with other writers, in one write
-// request placed at the end of the file. False when the file cannot be
-// opened or the write fails.
-bool PlatformAppendFile(const char* pszPath, const char* pData,
-                        std::size_t nLength, const char* pTail = "",
-                        std::size_t nTail = 0);
+// request placed at the end of the file. 0 when every byte is in the file,
+// else the system's error number of the open, write or close that failed.
+int PlatformAppendFile(const char* pszPath, const char* pData,
+                       std::size_t nLength, const char* pTail = "",
+                       std::size_t nTail = 0);
 
 #endif

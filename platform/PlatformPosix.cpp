@@ -1,5 +1,6 @@
 // POSIX side of the platform: the controlling terminal as the keyboard, the
-// real-time clock, the environment and append-only log files.
+// real-time clock, standard output and error, the environment and
+// append-only log files.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -11,9 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <ostream>
-#include <streambuf>
 
+#include "OutputStreams.h"
 #include "Platform.h"
 #include "ZString.h"
 
@@ -27,12 +27,18 @@ const int KEY_ESCAPE = 27;
 // prefix code itself.
 const int CODE_CTRL_AT = 3;
 
-// The terminal as it was found, given back on every way out. g_bRaw is read
-// by the signal handlers.
+// How the terminal is held: keys read one at a time without echo, or, while
+// a countdown runs, only the echo turned off.
+enum { MODE_KEYS = 1, MODE_QUIET = 2 };
+
+// The terminal as it was found, given back on every way out. g_bHeld (our
+// settings are on the terminal now) is read by the signal handlers.
 int g_nTty = -1;
 bool g_bTtyGone = false;
+int g_nMode = MODE_KEYS;
 struct termios g_tSaved;
-volatile sig_atomic_t g_bRaw = 0;
+struct termios g_tApplied;  // as the terminal reports them once applied
+volatile sig_atomic_t g_bHeld = 0;
 
 // A byte read while telling keys apart that belongs to the next key, and the
 // second code of a special key that is still to be delivered.
@@ -44,17 +50,43 @@ const int SIGNAL_COUNT = int(sizeof g_anSignals / sizeof g_anSignals[0]);
 struct sigaction g_aOldActions[SIGNAL_COUNT];
 bool g_abHandled[SIGNAL_COUNT];
 
-void SetRawMode() {
-  struct termios tRaw = g_tSaved;
-  // Signals stay on: Ctrl+C, Ctrl+\ and Ctrl+Z keep working.
-  tRaw.c_lflag &= tcflag_t(~(ICANON | ECHO));
-  tRaw.c_cc[VMIN] = 1;
-  tRaw.c_cc[VTIME] = 0;
-  tcsetattr(g_nTty, TCSANOW, &tRaw);
+void ApplyMode() {
+  struct termios tMode = g_tSaved;
+  if (g_nMode == MODE_QUIET) {
+    tMode.c_lflag &= tcflag_t(~ECHO);
+  } else {
+    // Signals stay on: Ctrl+C, Ctrl+\ and Ctrl+Z keep working.
+    tMode.c_lflag &= tcflag_t(~(ICANON | ECHO));
+    tMode.c_cc[VMIN] = 1;
+    tMode.c_cc[VTIME] = 0;
+  }
+  tcsetattr(g_nTty, TCSANOW, &tMode);
+  tcgetattr(g_nTty, &g_tApplied);
 }
 
+bool IsForeground() { return tcgetpgrp(g_nTty) == getpgrp(); }
+
+bool SameSettings(const struct termios& a, const struct termios& b) {
+  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag &&
+         a.c_cflag == b.c_cflag && a.c_lflag == b.c_lflag &&
+         std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
+}
+
+// The settings this process changed go back even from a background job:
+// SIGTTOU, which would stop it first, is held off meanwhile. Settings that
+// another program of the same job (a pager reading the output) has made
+// since are that program's, and stay.
 void RestoreTerminal() {
-  if (g_bRaw) tcsetattr(g_nTty, TCSANOW, &g_tSaved);
+  if (!g_bHeld) return;
+  struct termios tNow;
+  if (tcgetattr(g_nTty, &tNow) == 0 && !SameSettings(tNow, g_tApplied)) return;
+  sigset_t tTtou;
+  sigset_t tOld;
+  sigemptyset(&tTtou);
+  sigaddset(&tTtou, SIGTTOU);
+  sigprocmask(SIG_BLOCK, &tTtou, &tOld);
+  tcsetattr(g_nTty, TCSANOW, &g_tSaved);
+  sigprocmask(SIG_SETMASK, &tOld, nullptr);
 }
 
 struct sigaction HandlerAction(void (*pHandler)(int)) {
@@ -90,7 +122,12 @@ void OnStopSignal(int nSignal) {
   raise(nSignal);  // stops here until SIGCONT
   struct sigaction tAction = HandlerAction(OnStopSignal);
   sigaction(nSignal, &tAction, nullptr);
-  if (g_bRaw) SetRawMode();
+  // A countdown resumed in the background ("bg") leaves the terminal to
+  // the foreground job; a key wait takes it back, as job control allows.
+  if (g_bHeld && (g_nMode == MODE_KEYS || IsForeground()))
+    ApplyMode();
+  else
+    g_bHeld = 0;
   errno = nErrno;
 }
 
@@ -227,34 +264,53 @@ int SpecialKey(int nCode) {
   return 0;
 }
 
-}  // namespace
+// The controlling terminal, or -1. Non-blocking: a read never hangs on a
+// byte that poll saw and another process took first. Kept above the three
+// standard descriptors, so that with standard output closed the terminal
+// never takes its place.
+int OpenTerminal() {
+  int nTty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+  if (nTty < 0 || nTty > 2) return nTty;
+  int nHigh = fcntl(nTty, F_DUPFD_CLOEXEC, 3);
+  close(nTty);
+  return nHigh;
+}
 
-// ----------------------------------------------------------------- keyboard
-
-bool PlatformKeyboardOpen() {
+// Takes the terminal in one of the two modes. A countdown in a background
+// job leaves it alone: changing it would stop the job.
+bool TakeTerminal(int nMode) {
   if (g_nTty >= 0) return true;
   if (g_bTtyGone) return false;
-  // Non-blocking: a read never hangs on a byte that poll saw and another
-  // process took first.
-  int nTty = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+  int nTty = OpenTerminal();
   if (nTty < 0) return false;
-  if (tcgetattr(nTty, &g_tSaved) != 0) {
+  g_nTty = nTty;
+  if (tcgetattr(nTty, &g_tSaved) != 0 ||
+      (nMode == MODE_QUIET && !IsForeground())) {
     close(nTty);
+    g_nTty = -1;
     return false;
   }
   static bool s_bAtExit = false;
   if (!s_bAtExit) s_bAtExit = std::atexit(RestoreAtExit) == 0;
-  g_nTty = nTty;
+  g_nMode = nMode;
   InstallHandlers();
-  g_bRaw = 1;
-  SetRawMode();
+  g_bHeld = 1;
+  ApplyMode();
   return true;
 }
+
+}  // namespace
+
+// ----------------------------------------------------------------- keyboard
+
+bool PlatformKeyboardOpen() { return TakeTerminal(MODE_KEYS); }
+
+bool PlatformEchoOff() { return TakeTerminal(MODE_QUIET); }
 
 void PlatformKeyboardClose() {
   if (g_nTty < 0) return;
   RestoreTerminal();
-  g_bRaw = 0;
+  g_bHeld = 0;
   RemoveHandlers();
   close(g_nTty);
   g_nTty = -1;
@@ -299,72 +355,69 @@ bool PlatformWaitForKey(int nMillis) {
   return TtyReadable(nMillis);
 }
 
-// ---------------------------------------------------------- standard output
+// ------------------------------------------------ standard output and error
 
 namespace {
 
-// Collects text and hands it to file descriptor 1 with plain write calls at
-// each flush; a text larger than the buffer goes out directly. Using this
-// instead of std::cout keeps the eight standard C++ streams and stdio's
-// buffer out of every start.
-class CStdoutBuf : public std::streambuf {
- public:
-  CStdoutBuf() { setp(m_abBuffer, m_abBuffer + sizeof m_abBuffer); }
-  ~CStdoutBuf() override { Drain(); }
+// A reader that closes its end early must not end the run: with the signal
+// ignored, a write to it fails with EPIPE instead, and the run goes on.
+void IgnoreBrokenPipe() {
+  static bool s_bIgnored = false;
+  if (!s_bIgnored) signal(SIGPIPE, SIG_IGN);
+  s_bIgnored = true;
+}
 
- protected:
-  int sync() override { return Drain() ? 0 : -1; }
-
-  int_type overflow(int_type nChar) override {
-    if (!Drain()) return traits_type::eof();
-    if (traits_type::eq_int_type(nChar, traits_type::eof()))
-      return traits_type::not_eof(nChar);
-    *pptr() = traits_type::to_char_type(nChar);
-    pbump(1);
-    return nChar;
+// Drops the first nWritten bytes from the pieces.
+void Advance(struct iovec* aPieces, std::size_t nWritten) {
+  for (struct iovec* p = aPieces; nWritten > 0; ++p) {
+    std::size_t nStep = nWritten < p->iov_len ? nWritten : p->iov_len;
+    p->iov_base = static_cast<char*>(p->iov_base) + nStep;
+    p->iov_len -= nStep;
+    nWritten -= nStep;
   }
+}
 
-  std::streamsize xsputn(const char* pData, std::streamsize nCount) override {
-    if (nCount <= epptr() - pptr()) {
-      std::memcpy(pptr(), pData, std::size_t(nCount));
-      pbump(int(nCount));
-      return nCount;
+// Writes the pieces with one writev, then goes on with the rest after a
+// short write or an interruption until all is written or the descriptor
+// refuses more. A descriptor that another program made non-blocking is
+// waited on, not given up. 0, or the error number.
+int WriteGathered(int nFd, struct iovec* aPieces, int nPieces) {
+  while (nPieces > 0) {
+    if (aPieces->iov_len == 0) {
+      ++aPieces;
+      --nPieces;
+      continue;
     }
-    if (!Drain()) return 0;
-    if (nCount < epptr() - pptr()) return xsputn(pData, nCount);
-    return WriteAll(pData, std::size_t(nCount)) ? nCount : 0;
-  }
-
- private:
-  // Writes what was collected; false when the output refuses it.
-  bool Drain() {
-    std::size_t nPending = std::size_t(pptr() - pbase());
-    setp(m_abBuffer, m_abBuffer + sizeof m_abBuffer);
-    return WriteAll(m_abBuffer, nPending);
-  }
-
-  static bool WriteAll(const char* pData, std::size_t nLength) {
-    while (nLength > 0) {
-      ssize_t nWritten = write(1, pData, nLength);
-      if (nWritten < 0 && errno == EINTR) continue;
-      if (nWritten <= 0) return false;
-      pData += nWritten;
-      nLength -= std::size_t(nWritten);
+    ssize_t nWritten = writev(nFd, aPieces, nPieces);
+    if (nWritten > 0) {
+      Advance(aPieces, std::size_t(nWritten));
+    } else if (nWritten == 0) {
+      return EIO;
+    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      struct pollfd tPoll = {nFd, POLLOUT, 0};
+      poll(&tPoll, 1, -1);
+    } else if (errno != EINTR) {
+      return errno;
     }
-    return true;
   }
-
-  char m_abBuffer[4096];
-};
+  return 0;
+}
 
 }  // namespace
 
-// Built on first use, so nothing of it runs before main.
-std::ostream& PlatformStdout() {
-  static CStdoutBuf s_buffer;
-  static std::ostream s_out(&s_buffer);
-  return s_out;
+int PlatformWritePieces(int nStream, const SOutPiece* aPieces, int nPieces) {
+  IgnoreBrokenPipe();
+  struct iovec aVectors[4];
+  int nVectors = 0;
+  for (int i = 0; i < nPieces && nVectors < 4; ++i)
+    aVectors[nVectors++] = {const_cast<char*>(aPieces[i].pData),
+                            aPieces[i].nLength};
+  int nError =
+      WriteGathered(nStream == STREAM_STDERR ? 2 : 1, aVectors, nVectors);
+  return nError == EPIPE ? 0 : nError;
 }
+
+CString PlatformErrorText(int nError) { return CString(std::strerror(nError)); }
 
 // -------------------------------------------------------------------- clock
 
@@ -406,37 +459,17 @@ int PlatformDeleteFile(const char* pszPath) {
   return errno == ENOENT ? DELETE_MISSING : DELETE_FAILED;
 }
 
-bool PlatformAppendFile(const char* pszPath, const char* pData,
-                        std::size_t nLength, const char* pTail,
-                        std::size_t nTail) {
+int PlatformAppendFile(const char* pszPath, const char* pData,
+                       std::size_t nLength, const char* pTail,
+                       std::size_t nTail) {
+  IgnoreBrokenPipe();
   int nFile = open(pszPath, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-  if (nFile < 0) return false;
-  // One gathered write puts body and tail at the end together (O_APPEND);
-  // a short write goes on with the rest until the entry is complete or the
-  // file refuses more.
+  if (nFile < 0) return errno;
+  // One gathered write puts body and tail at the end together (O_APPEND).
   struct iovec aPieces[2] = {{const_cast<char*>(pData), nLength},
                              {const_cast<char*>(pTail), nTail}};
-  struct iovec* pNext = aPieces;
-  int nPieces = 2;
-  bool bOk = true;
-  while (bOk && nPieces > 0) {
-    if (pNext->iov_len == 0) {
-      ++pNext;
-      --nPieces;
-      continue;
-    }
-    ssize_t nWritten = writev(nFile, pNext, nPieces);
-    if (nWritten < 0 && errno == EINTR) continue;
-    bOk = nWritten > 0;
-    // Take what was written off the pieces; emptied ones are dropped above.
-    std::size_t nLeft = bOk ? std::size_t(nWritten) : 0;
-    for (struct iovec* p = pNext; nLeft > 0; ++p) {
-      std::size_t nStep = nLeft < p->iov_len ? nLeft : p->iov_len;
-      p->iov_base = static_cast<char*>(p->iov_base) + nStep;
-      p->iov_len -= nStep;
-      nLeft -= nStep;
-    }
-  }
-  close(nFile);
-  return bOk;
+  int nError = WriteGathered(nFile, aPieces, 2);
+  // A file system that writes late (NFS) may tell of a lost entry only here.
+  if (close(nFile) != 0 && nError == 0 && errno != EINTR) nError = errno;
+  return nError;
 }

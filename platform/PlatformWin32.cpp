@@ -1,11 +1,11 @@
 // Windows side of the platform: the console's own input buffer as the
-// keyboard, the system clock, the process environment and append-only log
-// files that other processes may share.
+// keyboard, the system clock, standard output and error, the process
+// environment and append-only log files that other processes may share.
 //
-// Standard output stays in the C runtime's text mode: every line feed
-// reaches the console, a pipe or a redirected file as CR LF, as with the
-// system's own commands and as the log stores it. The log's bytes are
-// translated by the application already, so they are written unchanged.
+// Every line feed written to standard output or error reaches the console,
+// a pipe or a redirected file as CR LF, as with the system's own commands
+// and as the log stores it. The log's bytes are translated by the
+// application already, so they are written unchanged.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -15,9 +15,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <iostream>
+#include <string>
 #include <vector>
 
+#include "OutputStreams.h"
 #include "Platform.h"
 #include "ZString.h"
 
@@ -142,6 +143,21 @@ void DrainConsole(DWORD* pnTaken) {
   }
 }
 
+// Writes all nLength bytes with as few WriteFile calls as the system
+// allows; 0, or the system's error code.
+DWORD WriteAllBytes(HANDLE hFile, const char* pData, std::size_t nLength) {
+  while (nLength > 0) {
+    DWORD dwChunk = nLength > 0x40000000u ? 0x40000000u : DWORD(nLength);
+    DWORD dwWritten = 0;
+    if (!WriteFile(hFile, pData, dwChunk, &dwWritten, nullptr))
+      return GetLastError();
+    if (dwWritten == 0) return ERROR_WRITE_FAULT;
+    pData += dwWritten;
+    nLength -= dwWritten;
+  }
+  return ERROR_SUCCESS;
+}
+
 std::uint64_t FileTimeNow() {
   FILETIME tFile;
   GetSystemTimeAsFileTime(&tFile);
@@ -169,6 +185,10 @@ bool PlatformKeyboardOpen() {
   g_hConsole = hConsole;
   return true;
 }
+
+// Nothing reads the console's input while a countdown runs, so nothing
+// typed meanwhile is echoed: there is nothing to silence.
+bool PlatformEchoOff() { return false; }
 
 void PlatformKeyboardClose() {
   if (g_hConsole == INVALID_HANDLE_VALUE) return;
@@ -232,9 +252,59 @@ bool PlatformLocalTime(std::time_t tTime, std::tm* pTm) {
   return localtime_s(pTm, &tTime) == 0;
 }
 
-// ---------------------------------------------------------- standard output
+// ------------------------------------------------ standard output and error
 
-std::ostream& PlatformStdout() { return std::cout; }
+namespace {
+
+// The pieces as one text, every line feed preceded by a carriage return.
+std::string JoinWithCrLf(const SOutPiece* aPieces, int nPieces) {
+  std::string strText;
+  std::size_t nSize = 0;
+  for (int i = 0; i < nPieces; ++i) nSize += aPieces[i].nLength;
+  strText.reserve(nSize + nSize / 8);
+  for (int i = 0; i < nPieces; ++i)
+    for (std::size_t n = 0; n < aPieces[i].nLength; ++n) {
+      if (aPieces[i].pData[n] == '\n') strText += '\r';
+      strText += aPieces[i].pData[n];
+    }
+  return strText;
+}
+
+// A reader that has closed its end of the pipe, or is closing it.
+bool IsClosedPipe(DWORD dwError) {
+  return dwError == ERROR_BROKEN_PIPE || dwError == ERROR_NO_DATA;
+}
+
+}  // namespace
+
+// One WriteFile call takes one buffer: the pieces are joined into it.
+int PlatformWritePieces(int nStream, const SOutPiece* aPieces, int nPieces) {
+  HANDLE hOut = GetStdHandle(nStream == STREAM_STDERR ? STD_ERROR_HANDLE
+                                                      : STD_OUTPUT_HANDLE);
+  if (hOut == nullptr || hOut == INVALID_HANDLE_VALUE)
+    return int(ERROR_INVALID_HANDLE);
+  std::string strText = JoinWithCrLf(aPieces, nPieces);
+  DWORD dwError = WriteAllBytes(hOut, strText.data(), strText.size());
+  return IsClosedPipe(dwError) ? 0 : int(dwError);
+}
+
+// The system's message, without the line end it comes with.
+CString PlatformErrorText(int nError) {
+  char* pszText = nullptr;
+  DWORD dwLength = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+          FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, DWORD(nError), 0, reinterpret_cast<char*>(&pszText), 0, nullptr);
+  while (dwLength > 0 &&
+         (pszText[dwLength - 1] == '\n' || pszText[dwLength - 1] == '\r' ||
+          pszText[dwLength - 1] == ' '))
+    --dwLength;
+  CString strText = dwLength > 0
+                        ? CString(std::string(pszText, dwLength).c_str())
+                        : CString("error ") + CString(nError);
+  LocalFree(pszText);
+  return strText;
+}
 
 // ---------------------------------------------------- environment and files
 
@@ -272,34 +342,24 @@ int PlatformDeleteFile(const char* pszPath) {
 // same time never overlap. The sharing lets other jobs append meanwhile and
 // a log rotator rename or delete the file.
 // One WriteFile takes one buffer: a tail is joined to the body first.
-bool PlatformAppendFile(const char* pszPath, const char* pData,
-                        std::size_t nLength, const char* pTail,
-                        std::size_t nTail) {
+int PlatformAppendFile(const char* pszPath, const char* pData,
+                       std::size_t nLength, const char* pTail,
+                       std::size_t nTail) {
   if (nTail > 0) {
     char* pJoined = static_cast<char*>(std::malloc(nLength + nTail));
-    if (pJoined == nullptr) return false;
+    if (pJoined == nullptr) return int(ERROR_NOT_ENOUGH_MEMORY);
     std::memcpy(pJoined, pData, nLength);
     std::memcpy(pJoined + nLength, pTail, nTail);
-    bool bOk = PlatformAppendFile(pszPath, pJoined, nLength + nTail);
+    int nError = PlatformAppendFile(pszPath, pJoined, nLength + nTail);
     std::free(pJoined);
-    return bOk;
+    return nError;
   }
   HANDLE hFile =
       CreateFileA(pszPath, FILE_APPEND_DATA,
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (hFile == INVALID_HANDLE_VALUE) return false;
-  // A short write goes on with the rest until the entry is complete or the
-  // file refuses more.
-  bool bOk = true;
-  while (nLength > 0 && bOk) {
-    DWORD dwChunk = nLength > 0x40000000u ? 0x40000000u : DWORD(nLength);
-    DWORD dwWritten = 0;
-    bOk =
-        WriteFile(hFile, pData, dwChunk, &dwWritten, nullptr) && dwWritten > 0;
-    pData += dwWritten;
-    nLength -= dwWritten;
-  }
-  CloseHandle(hFile);
-  return bOk;
+  if (hFile == INVALID_HANDLE_VALUE) return int(GetLastError());
+  DWORD dwError = WriteAllBytes(hFile, pData, nLength);
+  if (!CloseHandle(hFile) && dwError == ERROR_SUCCESS) dwError = GetLastError();
+  return int(dwError);
 }

@@ -1,9 +1,9 @@
 // The zarvo program as a user runs it: output bytes and exit codes.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -112,37 +112,88 @@ TEST(DriverE2E, LongOutputWhole) {
   EXPECT_EQ(result.nExitCode, 0);
 }
 
-// Runs zarvo with standard output on a given file, or closed (null).
-int ExitCodeWithStdout(const char* pszPath, std::vector<std::string> aArgs) {
-  posix_spawn_file_actions_t tActions;
-  posix_spawn_file_actions_init(&tActions);
-  if (pszPath != nullptr)
-    posix_spawn_file_actions_addopen(&tActions, 1, pszPath, O_WRONLY, 0);
-  else
-    posix_spawn_file_actions_addclose(&tActions, 1);
-  std::string strBinary = e2e::BinaryPath();
-  std::vector<char*> aArgv = {&strBinary[0]};
-  for (std::string& strArg : aArgs) aArgv.push_back(&strArg[0]);
-  aArgv.push_back(nullptr);
-  char* apEnv[] = {nullptr};
-  pid_t nPid = 0;
-  int nStatus = 0;
-  if (posix_spawn(&nPid, strBinary.c_str(), &tActions, nullptr, aArgv.data(),
-                  apEnv) != 0 ||
-      waitpid(nPid, &nStatus, 0) != nPid)
-    nStatus = -1;
-  posix_spawn_file_actions_destroy(&tActions);
-  return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
+// Output and log failures: each is one line on standard error, the run goes
+// on, and only a failed display changes an exit code, and only the 0 of a
+// run that chose none. A reader that leaves early costs nothing. Standard
+// output and the log otherwise hold what a run without failures gives them.
+enum Output { PIPE, FULL, CLOSED, GONE };
+enum LogPath { LOG_OK, NO_DIR, A_DIR };
+
+struct FailureCase {
+  const char* pszName;
+  std::vector<std::string> aArgs;
+  Output output;
+  LogPath log;
+  int nExitCode;
+  int nDisplayError;  // errno told for standard output, or 0
+  int nLogError;      // errno told for the log, or 0
+};
+
+void PrintTo(const FailureCase& c, std::ostream* pOut) { *pOut << c.pszName; }
+
+class FailureE2E : public ::testing::TestWithParam<FailureCase> {};
+
+TEST_P(FailureE2E, ReportedOnceOnStandardError) {
+  const FailureCase& c = GetParam();
+  e2e::TempDir dir;
+  std::filesystem::create_directory(dir.File("folder"));
+  std::filesystem::create_directory(dir.File("reference"));
+  e2e::RunOptions options;
+  options.aArgs = c.aArgs;
+  options.aEnv = {"ZARVO_LOG=" + dir.File("reference/zarvo.log")};
+  e2e::RunResult reference = e2e::Run(options);
+
+  std::string strLog = c.log == LOG_OK   ? dir.File("zarvo.log")
+                       : c.log == NO_DIR ? dir.File("none/zarvo.log")
+                                         : dir.File("folder");
+  options.aEnv = {"ZARVO_LOG=" + strLog};
+  options.bDefaultSigpipe = true;  // as a shell starts it
+  options.bCloseStdout = c.output == CLOSED;
+  if (c.output == FULL) options.strStdoutFile = "/dev/full";
+  if (c.output == GONE) options.nStdoutLimit = 0;
+  e2e::RunResult result = e2e::Run(options);
+
+  std::string strErr;
+  if (c.nLogError != 0)
+    strErr += "zarvo: cannot write to the log file " + strLog + ": " +
+              std::strerror(c.nLogError) + "\n";
+  if (c.nDisplayError != 0)
+    strErr += std::string("zarvo: cannot write to standard output: ") +
+              std::strerror(c.nDisplayError) + "\n";
+  EXPECT_EQ(result.strErr, strErr);
+  EXPECT_EQ(result.nSignal, 0);
+  EXPECT_EQ(result.nExitCode, c.nExitCode);
+  if (c.output == PIPE) {
+    EXPECT_EQ(result.strOut, reference.strOut);
+  }
+  if (c.log == LOG_OK) {
+    EXPECT_EQ(e2e::ReadFile(strLog),
+              e2e::ReadFile(dir.File("reference/zarvo.log")));
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(dir.File("folder")));
 }
 
-// A display that refuses the text (a full device, a closed output) changes
-// neither the exit code nor ends the run early.
-TEST(DriverE2E, RefusedDisplayKeepsExitCode) {
-  EXPECT_EQ(ExitCodeWithStdout("/dev/full", {"hello", "/E:3"}), 3);
-  EXPECT_EQ(ExitCodeWithStdout("/dev/full", {"/R:5000", "abc", "/E:4"}), 4);
-  EXPECT_EQ(ExitCodeWithStdout("/dev/full", {"/?"}), 0);
-  EXPECT_EQ(ExitCodeWithStdout(nullptr, {"hello", "/E:5"}), 5);
-  EXPECT_EQ(ExitCodeWithStdout(nullptr, {"a", "b"}), 1);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Runs, FailureE2E,
+    ::testing::Values(
+        FailureCase{"Full", {"hi"}, FULL, LOG_OK, 1, ENOSPC, 0},
+        FailureCase{"FullCode", {"hi", "/E:5"}, FULL, LOG_OK, 5, ENOSPC, 0},
+        FailureCase{"FullZero", {"hi", "/E:0"}, FULL, LOG_OK, 0, ENOSPC, 0},
+        FailureCase{
+            "FullLong", {"/R:5000", "ab", "/E:4"}, FULL, LOG_OK, 4, ENOSPC, 0},
+        FailureCase{"FullHelp", {"/?"}, FULL, LOG_OK, 1, ENOSPC, 0},
+        FailureCase{"FullSyntax", {"a", "b"}, FULL, LOG_OK, 1, ENOSPC, 0},
+        FailureCase{"Closed", {"hi"}, CLOSED, LOG_OK, 1, EBADF, 0},
+        FailureCase{"ClosedCode", {"hi", "/E:5"}, CLOSED, LOG_OK, 5, EBADF, 0},
+        FailureCase{"ReaderGone", {"hi"}, GONE, LOG_OK, 0, 0, 0},
+        FailureCase{"ReaderGoneCode", {"hi", "/E:3"}, GONE, LOG_OK, 3, 0, 0},
+        FailureCase{"LogNoDir", {"hi", "/E:3"}, PIPE, NO_DIR, 3, 0, ENOENT},
+        FailureCase{"NewLogNoDir", {"/N", "hi"}, PIPE, NO_DIR, 0, 0, ENOENT},
+        FailureCase{"LogIsDir", {"hi"}, PIPE, A_DIR, 0, 0, EISDIR},
+        FailureCase{
+            "BothFail", {"/SN", "hi"}, FULL, NO_DIR, 1, ENOSPC, ENOENT}),
+    [](const ::testing::TestParamInfo<FailureCase>& info) {
+      return std::string(info.param.pszName);
+    });
 
 }  // namespace

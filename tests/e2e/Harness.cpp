@@ -36,6 +36,11 @@ std::vector<char*> CStrings(std::vector<std::string>& aText) {
   dup2(nOut, 1);
   dup2(nErr, 2);
   if (options.bCloseStdout) close(1);
+  if (!options.strStdoutFile.empty()) {
+    int nFile = open(options.strStdoutFile.c_str(),
+                     O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (nFile < 0 || dup2(nFile, 1) != 1) _exit(124);
+  }
   if (options.bDefaultSigpipe) signal(SIGPIPE, SIG_DFL);
   if (options.nAddressSpaceLimit > 0) {
     rlimit tLimit;

@@ -17,6 +17,7 @@ struct RunOptions {
   std::string strExecutable;         // "" means the zarvo under test
   long long nAddressSpaceLimit = 0;  // RLIMIT_AS in bytes; 0 means none
   bool bCloseStdout = false;         // start with standard output closed
+  std::string strStdoutFile;         // standard output appends to this file
   long long nStdoutLimit = -1;       // stop reading after this many bytes
   bool bDefaultSigpipe = false;      // SIGPIPE not ignored, as from a shell
 };

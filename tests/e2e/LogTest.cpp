@@ -7,6 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <ostream>
@@ -197,8 +200,8 @@ TEST(LogE2E, CreatedFileMode) {
 // ---------------------------------------------------------- failing logs
 
 // Paths that cannot take an entry: the run looks exactly like a run with a
-// working log, and nothing appears anywhere.
-TEST(LogE2E, UnwritableLogIsSilent) {
+// working log, nothing appears anywhere, and standard error says why.
+TEST(LogE2E, UnwritableLogIsReported) {
   e2e::TempDir good;
   e2e::RunResult expected =
       RunLogged(good, good.File("ok.log").c_str(), {"hello", "/E:3"});
@@ -214,7 +217,10 @@ TEST(LogE2E, UnwritableLogIsSilent) {
                              : dir.File("nowhere/zarvo.log");
     e2e::RunResult result = RunLogged(dir, strLog.c_str(), {"hello", "/E:3"});
     EXPECT_EQ(result.strOut, expected.strOut) << pszWhere;
-    EXPECT_EQ(result.strErr, "") << pszWhere;
+    EXPECT_EQ(result.strErr.rfind(
+                  "zarvo: cannot write to the log file " + strLog + ": ", 0),
+              0u)
+        << pszWhere << ": " << result.strErr;
     EXPECT_EQ(result.nExitCode, expected.nExitCode) << pszWhere;
     std::map<std::string, std::string> mapExpected = {{"folder", "<dir>"}};
     EXPECT_EQ(Snapshot(dir), mapExpected) << pszWhere;
@@ -288,9 +294,6 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ------------------------------------------------------------ concurrency
 
-const int WRITERS = 16;
-const int MESSAGES = 200;
-
 // Distinct messages of different lengths, so that a torn or mixed entry
 // shows as a line that no writer wrote.
 std::string Message(int nWriter, int nMessage) {
@@ -301,18 +304,32 @@ std::string Message(int nWriter, int nMessage) {
                      char('a' + nWriter));
 }
 
-// In a forked child: runs zarvo for each of this writer's messages, one
-// after the other; never returns.
-[[noreturn]] void WriterLoop(int nWriter, const std::string& strEnv) {
+// A distinct line of 100 bytes, its line feed included.
+std::string Line100(int nWriter, int nLine) {
+  char szHead[32];
+  std::snprintf(szHead, sizeof szHead, "w%02d-l%03d-", nWriter, nLine);
+  return szHead + std::string(99 - std::strlen(szHead), char('a' + nWriter));
+}
+
+typedef std::string (*TextFunction)(int nWriter, int nText);
+
+// In a forked child: runs zarvo once for each of this writer's nCount texts,
+// one after the other, with the environment strEnv (none when empty) and
+// standard output on nStdout (/dev/null when -1); never returns.
+[[noreturn]] void WriterLoop(int nWriter, int nCount, TextFunction pfnText,
+                             const std::string& strEnv, int nStdout) {
   posix_spawn_file_actions_t tActions;
   posix_spawn_file_actions_init(&tActions);
-  posix_spawn_file_actions_addopen(&tActions, 1, "/dev/null", O_WRONLY, 0);
+  if (nStdout < 0)
+    posix_spawn_file_actions_addopen(&tActions, 1, "/dev/null", O_WRONLY, 0);
+  else
+    posix_spawn_file_actions_adddup2(&tActions, nStdout, 1);
   std::string strBinary = e2e::BinaryPath();
   std::string strVar = strEnv;
-  char* apEnv[] = {&strVar[0], nullptr};
-  for (int m = 0; m < MESSAGES; ++m) {
-    std::string strMessage = Message(nWriter, m);
-    char* apArgv[] = {&strBinary[0], &strMessage[0], nullptr};
+  char* apEnv[] = {strVar.empty() ? nullptr : &strVar[0], nullptr};
+  for (int m = 0; m < nCount; ++m) {
+    std::string strText = pfnText(nWriter, m);
+    char* apArgv[] = {&strBinary[0], &strText[0], nullptr};
     pid_t nPid = 0;
     if (posix_spawn(&nPid, strBinary.c_str(), &tActions, nullptr, apArgv,
                     apEnv) != 0)
@@ -325,37 +342,44 @@ std::string Message(int nWriter, int nMessage) {
   _exit(0);
 }
 
-TEST(LogConcurrencyE2E, SimultaneousWritersKeepEveryEntryWhole) {
-  e2e::TempDir dir;
-  std::string strLog = dir.File("shared.log");
+// Starts nWriters writers at once; they run until WaitWriters.
+std::vector<pid_t> StartWriters(int nWriters, int nCount, TextFunction pfnText,
+                                const std::string& strEnv, int nStdout) {
   std::vector<pid_t> aChildren;
-  for (int w = 0; w < WRITERS; ++w) {
+  for (int w = 0; w < nWriters; ++w) {
     pid_t nPid = fork();
-    ASSERT_GE(nPid, 0);
-    if (nPid == 0) WriterLoop(w, "ZARVO_LOG=" + strLog);
-    aChildren.push_back(nPid);
+    if (nPid == 0) WriterLoop(w, nCount, pfnText, strEnv, nStdout);
+    if (nPid > 0) aChildren.push_back(nPid);
   }
+  return aChildren;
+}
+
+void WaitWriters(const std::vector<pid_t>& aChildren, int nWriters) {
+  EXPECT_EQ(int(aChildren.size()), nWriters);
   for (pid_t nPid : aChildren) {
     int nStatus = 0;
     ASSERT_EQ(waitpid(nPid, &nStatus, 0), nPid);
     EXPECT_TRUE(WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 0) << nStatus;
   }
+}
 
+// Every text of every writer must be a line of strText, ended by strEnd,
+// exactly once; a torn, mixed, lost or doubled line fails.
+void ExpectEveryLineOnce(const std::string& strText, const std::string& strEnd,
+                         int nWriters, int nCount, TextFunction pfnText) {
   std::multiset<std::string> setExpected;
-  for (int w = 0; w < WRITERS; ++w)
-    for (int m = 0; m < MESSAGES; ++m) setExpected.insert(Message(w, m));
-
-  std::string strText = e2e::ReadFile(strLog);
-  ASSERT_GE(strText.size(), 2u);
-  ASSERT_EQ(strText.substr(strText.size() - 2), "\r\n");
+  for (int w = 0; w < nWriters; ++w)
+    for (int m = 0; m < nCount; ++m) setExpected.insert(pfnText(w, m));
+  ASSERT_GE(strText.size(), strEnd.size());
+  ASSERT_EQ(strText.substr(strText.size() - strEnd.size()), strEnd);
   std::multiset<std::string> setFound;
   std::size_t nStart = 0;
   while (nStart < strText.size()) {
-    std::size_t nEnd = strText.find("\r\n", nStart);
+    std::size_t nEnd = strText.find(strEnd, nStart);
     setFound.insert(strText.substr(nStart, nEnd - nStart));
-    nStart = nEnd + 2;
+    nStart = nEnd + strEnd.size();
   }
-  EXPECT_EQ(setFound.size(), std::size_t(WRITERS * MESSAGES));
+  EXPECT_EQ(setFound.size(), std::size_t(nWriters * nCount));
   // Name the first line that no writer wrote once, shortened.
   std::string strStray;
   for (const std::string& strLine : setFound)
@@ -364,7 +388,47 @@ TEST(LogConcurrencyE2E, SimultaneousWritersKeepEveryEntryWhole) {
       break;
     }
   EXPECT_TRUE(setFound == setExpected)
-      << "entries missing, doubled or torn; first stray line: " << strStray;
+      << "lines missing, doubled or torn; first stray line: " << strStray;
+}
+
+TEST(LogConcurrencyE2E, SimultaneousWritersKeepEveryEntryWhole) {
+  const int WRITERS = 16;
+  const int MESSAGES = 200;
+  e2e::TempDir dir;
+  std::string strLog = dir.File("shared.log");
+  WaitWriters(
+      StartWriters(WRITERS, MESSAGES, Message, "ZARVO_LOG=" + strLog, -1),
+      WRITERS);
+  ExpectEveryLineOnce(e2e::ReadFile(strLog), "\r\n", WRITERS, MESSAGES,
+                      Message);
+}
+
+// Parallel jobs printing through one output, a file opened for appending
+// (">>") or a pipe, never split each other's lines.
+TEST(OutputConcurrencyE2E, ParallelJobsKeepEveryLineWhole) {
+  const int JOBS = 8;
+  const int LINES = 250;
+  e2e::TempDir dir;
+  std::string strFile = dir.File("shared.out");
+  int nFile = open(strFile.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0644);
+  ASSERT_GE(nFile, 0);
+  WaitWriters(StartWriters(JOBS, LINES, Line100, "", nFile), JOBS);
+  close(nFile);
+  ExpectEveryLineOnce(e2e::ReadFile(strFile), "\n", JOBS, LINES, Line100);
+
+  int anPipe[2];
+  ASSERT_EQ(pipe(anPipe), 0);
+  std::vector<pid_t> aJobs = StartWriters(JOBS, LINES, Line100, "", anPipe[1]);
+  close(anPipe[1]);
+  std::string strPiped;
+  char abBuf[65536];
+  ssize_t nRead;
+  while ((nRead = read(anPipe[0], abBuf, sizeof abBuf)) > 0 ||
+         (nRead < 0 && errno == EINTR))
+    if (nRead > 0) strPiped.append(abBuf, std::size_t(nRead));
+  close(anPipe[0]);
+  WaitWriters(aJobs, JOBS);
+  ExpectEveryLineOnce(strPiped, "\n", JOBS, LINES, Line100);
 }
 
 }  // namespace

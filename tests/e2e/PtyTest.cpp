@@ -67,7 +67,8 @@ struct ChildOptions {
   // Runs zarvo in a process group of its own under a small job-control
   // shell, so that Ctrl+Z really stops it.
   bool bJobControl = false;
-  std::vector<int> aIgnored;  // signals zarvo starts with ignored (nohup)
+  std::vector<int> aIgnored;      // signals zarvo starts with ignored (nohup)
+  std::vector<std::string> aEnv;  // "NAME=value"; nothing is inherited
 };
 
 // zarvo started on a fresh pseudo-terminal. The test keeps both ends open:
@@ -90,6 +91,10 @@ class PtyChild {
   const std::string& Output() const { return m_strOut; }
   pid_t ZarvoPid() const { return m_nZarvo > 0 ? m_nZarvo : m_nPid; }
 
+  void Apply(const termios& tSettings) {
+    tcsetattr(m_nSlave, TCSANOW, &tSettings);
+  }
+
   termios Settings() const {
     termios tNow;
     std::memset(&tNow, 0, sizeof tNow);
@@ -102,11 +107,11 @@ class PtyChild {
               ssize_t(strKeys.size()));
   }
 
-  // Until zarvo has put the terminal in its key-reading mode (no canonical
-  // input): from then on typed keys are its.
-  bool WaitRaw() {
+  // Until zarvo has taken the terminal (echo off: keys read one at a time
+  // under /P, merely not shown under /T:n): from then on typed keys are its.
+  bool WaitTaken() {
     for (Clock::time_point tEnd = Deadline(); Clock::now() < tEnd;) {
-      if ((Settings().c_lflag & ICANON) == 0) return true;
+      if ((Settings().c_lflag & ECHO) == 0) return true;
       if (Reap(WNOHANG)) return false;
       Pump(5);
     }
@@ -196,12 +201,15 @@ class PtyChild {
     std::vector<char*> argv;
     for (std::string& s : aArgv) argv.push_back(&s[0]);
     argv.push_back(nullptr);
-    char* envp[] = {nullptr};
+    std::vector<std::string> aEnv = options.aEnv;
+    std::vector<char*> envp;
+    for (std::string& s : aEnv) envp.push_back(&s[0]);
+    envp.push_back(nullptr);
 
     m_nPid = fork();
     if (m_nPid == 0) {
       if (options.bJobControl) close(anReport[0]);
-      RunChild(options, argv.data(), envp, anReport[1]);
+      RunChild(options, argv.data(), envp.data(), anReport[1]);
     }
     if (options.bJobControl) {
       close(anReport[1]);
@@ -315,7 +323,7 @@ ChildOptions Args(std::vector<std::string> aArgs) {
 TEST(Pty, PauseEndsOnKeyWithoutEchoAndGivesTerminalBack) {
   PtyChild child(Args({"msg", "/P"}));
   ASSERT_TRUE(child.Started());
-  ASSERT_TRUE(child.WaitRaw());
+  ASSERT_TRUE(child.WaitTaken());
   // Keys without echo, but Ctrl+C and the like still raise signals.
   termios tWaiting = child.Settings();
   EXPECT_EQ(tWaiting.c_lflag & ECHO, 0u);
@@ -331,7 +339,7 @@ TEST(Pty, PauseEndsOnKeyWithoutEchoAndGivesTerminalBack) {
 // for the shell or the next program.
 TEST(Pty, KeysAfterTheOneThatEndsPauseStayInTerminal) {
   PtyChild child(Args({"/P"}));
-  ASSERT_TRUE(child.WaitRaw());
+  ASSERT_TRUE(child.WaitTaken());
   child.Send("ab\n");
   ASSERT_TRUE(child.WaitExit());
   EXPECT_EQ(child.ExitCode(), 0);
@@ -346,7 +354,7 @@ TEST(Pty, PauseIgnoresRedirectedStandardInput) {
   ChildOptions options = Args({"msg", "/P"});
   options.strStdinFile = dir.File("in.txt");
   PtyChild child(options);
-  ASSERT_TRUE(child.WaitRaw());
+  ASSERT_TRUE(child.WaitTaken());
   child.Idle(300);
   EXPECT_TRUE(child.Running());
   child.Send(" ");
@@ -371,7 +379,7 @@ class PtyKeys : public ::testing::TestWithParam<KeyCase> {};
 TEST_P(PtyKeys, OneKeyPressIsOneKey) {
   const KeyCase& c = GetParam();
   PtyChild child(Args({"msg", "/P:5"}));
-  ASSERT_TRUE(child.WaitRaw());
+  ASSERT_TRUE(child.WaitTaken());
   child.Send(c.strKeys);
   ASSERT_TRUE(child.WaitExit());
   EXPECT_EQ(child.ExitCode(), 0);
@@ -403,7 +411,7 @@ INSTANTIATE_TEST_SUITE_P(
 // A lone Escape cancels the count; the wait then needs one more key.
 TEST(Pty, EscapeCancelsThenKeyEndsWait) {
   PtyChild child(Args({"msg", "/P:3"}));
-  ASSERT_TRUE(child.WaitRaw());
+  ASSERT_TRUE(child.WaitTaken());
   child.Send("\x1b");
   ASSERT_TRUE(child.WaitOutput(CANCEL)) << child.Output();
   EXPECT_TRUE(child.Running());
@@ -416,8 +424,8 @@ TEST(Pty, EscapeCancelsThenKeyEndsWait) {
   EXPECT_EQ(Differences(child.Before(), child.Settings()), "");
 }
 
-// Output to a file holds the same bytes a console would get; the timer
-// never touches the terminal.
+// Output to a file holds the same bytes a console would get; the terminal
+// is left as the timer found it.
 TEST(Pty, CountdownToFileHoldsExactBytes) {
   e2e::TempDir dir;
   ChildOptions options = Args({"msg", "/T:2"});
@@ -448,7 +456,7 @@ class PtySignals : public ::testing::TestWithParam<SignalCase> {};
 TEST_P(PtySignals, EndBySignalAndGiveTerminalBack) {
   const SignalCase& c = GetParam();
   PtyChild child(Args(c.aArgs));
-  ASSERT_TRUE(child.WaitRaw());
+  ASSERT_TRUE(child.WaitTaken());
   if (c.bEscapeFirst) {
     child.Send("\x1b");
     ASSERT_TRUE(child.WaitOutput(CANCEL));
@@ -470,7 +478,10 @@ INSTANTIATE_TEST_SUITE_P(
         SignalCase{
             "CtrlBackslashDuringCount", {"/P:9"}, false, "\x1c", SIGQUIT},
         SignalCase{"TermDuringCount", {"msg", "/P:9"}, false, "", SIGTERM},
-        SignalCase{"HangUpDuringPause", {"/P"}, false, "", SIGHUP}),
+        SignalCase{"HangUpDuringPause", {"/P"}, false, "", SIGHUP},
+        SignalCase{"CtrlCDuringTimer", {"msg", "/T:9"}, false, "\x03", SIGINT},
+        SignalCase{"TermDuringTimer", {"/T:9"}, false, "", SIGTERM},
+        SignalCase{"HangUpDuringTimer", {"/T:9"}, false, "", SIGHUP}),
     [](const ::testing::TestParamInfo<SignalCase>& info) {
       return std::string(info.param.pszName);
     });
@@ -480,7 +491,7 @@ TEST(Pty, IgnoredSignalStaysIgnored) {
   ChildOptions options = Args({"msg", "/P"});
   options.aIgnored = {SIGHUP, SIGINT};
   PtyChild child(options);
-  ASSERT_TRUE(child.WaitRaw());
+  ASSERT_TRUE(child.WaitTaken());
   kill(child.ZarvoPid(), SIGHUP);
   child.Send("\x03");
   child.Idle(300);
@@ -499,12 +510,12 @@ TEST(Pty, CtrlZGivesTerminalBackWhileStopped) {
   options.bJobControl = true;
   PtyChild child(options);
   ASSERT_GT(child.ZarvoPid(), 0);
-  ASSERT_TRUE(child.WaitRaw());
+  ASSERT_TRUE(child.WaitTaken());
   child.Send("\x1a");
   ASSERT_EQ(child.NextReport(), 'S');
   EXPECT_EQ(Differences(child.Before(), child.Settings()), "");
   kill(child.ZarvoPid(), SIGCONT);
-  ASSERT_TRUE(child.WaitRaw());
+  ASSERT_TRUE(child.WaitTaken());
   child.Send("k");
   ASSERT_EQ(child.NextReport(), 'X');
   ASSERT_TRUE(child.WaitExit());
@@ -536,6 +547,73 @@ TEST(Pty, NoControllingTerminal) {
     EXPECT_EQ(child.Output(), c.strOut) << c.aArgs[1];
     EXPECT_EQ(Differences(child.Before(), child.Settings()), "");
   }
+}
+
+// /T:n reads no key and shows none: only the echo is off while it counts,
+// and keys typed meanwhile stay unread for the next reader of the terminal.
+TEST(Pty, CountdownNeitherShowsNorReadsTypedKeys) {
+  PtyChild child(Args({"msg", "/T:2"}));
+  ASSERT_TRUE(child.WaitTaken());
+  termios tCounting = child.Settings();
+  EXPECT_EQ(child.Before().c_lflag ^ tCounting.c_lflag, tcflag_t(ECHO));
+  EXPECT_EQ(Differences(child.Before(), tCounting), " c_lflag");
+  child.Send("ab\x1b\n");
+  ASSERT_TRUE(child.WaitExit());
+  EXPECT_EQ(child.ExitCode(), 0);
+  EXPECT_EQ(child.Output(), "msg" + Count(2, 2) + Erase(1) + "\n");
+  EXPECT_EQ(Differences(child.Before(), child.Settings()), "");
+  EXPECT_EQ(child.PendingInput(), "ab\x1b\n");
+}
+
+// A pager reading the output ("zarvo /T:2 | less") that sets the terminal up
+// for itself during the count keeps its settings: zarvo gives back only
+// what is still its own.
+TEST(Pty, CountdownLeavesSettingsThatAnotherProgramMade) {
+  PtyChild child(Args({"msg", "/T:2"}));
+  ASSERT_TRUE(child.WaitTaken());
+  termios tPager = child.Before();
+  tPager.c_lflag &= tcflag_t(~(ICANON | ECHO | ISIG));
+  child.Apply(tPager);
+  ASSERT_TRUE(child.WaitExit());
+  EXPECT_EQ(Differences(tPager, child.Settings()), "");
+}
+
+// Ctrl+Z during /T:n: while stopped the echo is back; resumed in the
+// foreground, the count goes on quietly to its end.
+TEST(Pty, CtrlZDuringCountdownGivesTerminalBack) {
+  ChildOptions options = Args({"msg", "/T:3"});
+  options.bJobControl = true;
+  PtyChild child(options);
+  ASSERT_GT(child.ZarvoPid(), 0);
+  ASSERT_TRUE(child.WaitTaken());
+  child.Send("\x1a");
+  ASSERT_EQ(child.NextReport(), 'S');
+  EXPECT_EQ(Differences(child.Before(), child.Settings()), "");
+  kill(child.ZarvoPid(), SIGCONT);
+  ASSERT_TRUE(child.WaitTaken());
+  ASSERT_EQ(child.NextReport(), 'X');
+  ASSERT_TRUE(child.WaitExit());
+  EXPECT_EQ(child.ExitCode(), 0);
+  EXPECT_EQ(Differences(child.Before(), child.Settings()), "");
+}
+
+// A failed /N delete (the log is a folder) is reported on a line of its
+// own, also after a count and cancel text that left the cursor mid-line.
+TEST(Pty, FailedNewLogReportAfterCancelStartsItsOwnLine) {
+  e2e::TempDir dir;
+  ChildOptions options = Args({"/LO", "/N", "/P:3", "hi"});
+  options.aEnv = {"ZARVO_LOG=" + dir.Path()};
+  PtyChild child(options);
+  ASSERT_TRUE(child.WaitTaken());
+  child.Send("\x1b");
+  ASSERT_TRUE(child.WaitOutput(CANCEL)) << child.Output();
+  child.Send("k");
+  ASSERT_TRUE(child.WaitExit());
+  EXPECT_EQ(child.ExitCode(), 0);
+  EXPECT_TRUE(IsCountEndedEarly(
+      child.Output(), "", 3,
+      Erase(1) + CANCEL + "\nZarvo was unable to write to the log file.\n"))
+      << child.Output();
 }
 
 }  // namespace

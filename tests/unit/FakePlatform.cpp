@@ -2,7 +2,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <iostream>
+#include <ostream>
+#include <streambuf>
 #include <vector>
 
 #include "Platform.h"
@@ -35,9 +36,57 @@ std::vector<ReadDelay> g_aReadDelays;
 std::map<std::string, std::string> g_mapEnv;
 std::map<std::string, std::string> g_mapFiles;
 int g_nDeleteResult = DELETE_OK;
-bool g_bAppendFails = false;
+int g_nAppendError = 0;
 int g_nAppendCalls = 0;
 long g_nIdlePolls = 0;
+bool g_bEchoOff = false;
+int g_nEchoOffCount = 0;
+
+// Standard output: what went out, what the stream still holds, the write
+// requests, the error every request meets, the first error met.
+std::string g_strStdout;
+int g_nStdoutWrites = 0;
+int g_nStdoutFailWith = 0;
+int g_nStdoutError = 0;
+std::string g_strStderr;
+
+void WriteRequest(const std::string& strText) {
+  if (strText.empty() || g_nStdoutError != 0)
+    return;  // nothing after a failure
+  ++g_nStdoutWrites;
+  g_nStdoutError = g_nStdoutFailWith;
+  if (g_nStdoutError == 0) g_strStdout += strText;
+}
+
+// Holds what is written until a flush, which becomes one write request.
+class CFakeStdoutBuf : public std::streambuf {
+ public:
+  const std::string& Pending() const { return m_strPending; }
+  void Clear() { m_strPending.clear(); }
+
+ protected:
+  int_type overflow(int_type nChar) override {
+    if (!traits_type::eq_int_type(nChar, traits_type::eof()))
+      m_strPending += traits_type::to_char_type(nChar);
+    return traits_type::not_eof(nChar);
+  }
+  std::streamsize xsputn(const char* pData, std::streamsize nCount) override {
+    m_strPending.append(pData, std::size_t(nCount));
+    return nCount;
+  }
+  int sync() override {
+    std::string strText;
+    strText.swap(m_strPending);
+    WriteRequest(strText);
+    return 0;
+  }
+
+ private:
+  std::string m_strPending;
+};
+
+CFakeStdoutBuf g_stdoutBuf;
+std::ostream g_stdout(&g_stdoutBuf);
 
 // A wait that never lets the fake clock move is a busy loop: stop the test.
 void CountIdlePoll() {
@@ -84,9 +133,24 @@ void Reset(std::time_t tStart, int nStartMillis) {
   g_mapEnv.clear();
   g_mapFiles.clear();
   g_nDeleteResult = DELETE_OK;
-  g_bAppendFails = false;
+  g_nAppendError = 0;
   g_nAppendCalls = 0;
   g_nIdlePolls = 0;
+  g_bEchoOff = false;
+  g_nEchoOffCount = 0;
+  g_stdoutBuf.Clear();
+  g_stdout.clear();
+  g_strStdout.clear();
+  g_nStdoutWrites = 0;
+  g_nStdoutFailWith = 0;
+  g_nStdoutError = 0;
+  g_strStderr.clear();
+}
+
+StdoutCapture::StdoutCapture() : m_nStart(g_strStdout.size()) {}
+
+std::string StdoutCapture::Text() const {
+  return g_strStdout.substr(m_nStart) + g_stdoutBuf.Pending();
 }
 
 void AddKey(long nAtMillis, int nCode) {
@@ -104,11 +168,16 @@ long ElapsedMillis() { return g_nNowMillis; }
 int KeysLeft() { return int(g_aKeys.size()); }
 bool KeyboardIsOpen() { return g_bOpen; }
 int KeyboardOpenCount() { return g_nOpenCount; }
+int EchoOffCount() { return g_nEchoOffCount; }
+bool EchoIsOff() { return g_bEchoOff; }
+int& StdoutError() { return g_nStdoutFailWith; }
+int StdoutWrites() { return g_nStdoutWrites; }
+std::string Stderr() { return g_strStderr; }
 void SetEnv(const std::string& strName, const std::string& strValue) {
   g_mapEnv[strName] = strValue;
 }
 int& DeleteResult() { return g_nDeleteResult; }
-bool& AppendFails() { return g_bAppendFails; }
+int& AppendError() { return g_nAppendError; }
 std::map<std::string, std::string>& Files() { return g_mapFiles; }
 int AppendCalls() { return g_nAppendCalls; }
 
@@ -124,7 +193,17 @@ bool PlatformKeyboardOpen() {
   return true;
 }
 
-void PlatformKeyboardClose() { g_bOpen = false; }
+bool PlatformEchoOff() {
+  if (!KeyboardThere()) return false;
+  ++g_nEchoOffCount;
+  g_bEchoOff = true;
+  return true;
+}
+
+void PlatformKeyboardClose() {
+  g_bOpen = false;
+  g_bEchoOff = false;
+}
 
 bool PlatformKeyWaiting() {
   CountIdlePoll();
@@ -176,8 +255,30 @@ bool PlatformLocalTime(std::time_t tTime, std::tm* pTm) {
   return true;
 }
 
-// The tests read what the tool shows by redirecting std::cout.
-std::ostream& PlatformStdout() { return std::cout; }
+std::ostream& PlatformStdout() { return g_stdout; }
+
+void PlatformWriteStdout(const char* pData, std::size_t nLength,
+                         const char* pTail, std::size_t nTail) {
+  std::string strText = g_stdoutBuf.Pending();
+  g_stdoutBuf.Clear();
+  WriteRequest(strText.append(pData, nLength).append(pTail, nTail));
+}
+
+int PlatformStdoutError() { return g_nStdoutError; }
+
+bool PlatformStdoutMidLine() {
+  std::string strAll = g_strStdout + g_stdoutBuf.Pending();
+  return !strAll.empty() && strAll.back() != '\n';
+}
+
+void PlatformWriteStderr(const CString& strLine) {
+  g_strStderr += strLine.GetString();
+  g_strStderr += '\n';
+}
+
+CString PlatformErrorText(int nError) {
+  return CString("system error ") + CString(nError);
+}
 
 bool PlatformGetEnv(const char* pszName, CString& strValue) {
   auto it = g_mapEnv.find(pszName);
@@ -192,11 +293,11 @@ int PlatformDeleteFile(const char* pszPath) {
   return g_nDeleteResult;
 }
 
-bool PlatformAppendFile(const char* pszPath, const char* pData,
-                        std::size_t nLength, const char* pTail,
-                        std::size_t nTail) {
+int PlatformAppendFile(const char* pszPath, const char* pData,
+                       std::size_t nLength, const char* pTail,
+                       std::size_t nTail) {
   ++g_nAppendCalls;
-  if (g_bAppendFails) return false;
+  if (g_nAppendError != 0) return g_nAppendError;
   g_mapFiles[pszPath].append(pData, nLength).append(pTail, nTail);
-  return true;
+  return 0;
 }

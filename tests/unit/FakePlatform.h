@@ -4,27 +4,23 @@
 #ifndef ZARVO_TESTS_FAKEPLATFORM_H
 #define ZARVO_TESTS_FAKEPLATFORM_H
 
+#include <cstddef>
 #include <ctime>
-#include <iostream>
 #include <map>
-#include <sstream>
 #include <string>
 
 namespace fake {
 
-// Everything the tool writes to its standard output (std::cout here) while
-// the object lives.
+// Everything the tool hands to its standard output while the object lives.
 class StdoutCapture {
  public:
-  StdoutCapture() : m_pOld(std::cout.rdbuf(m_text.rdbuf())) {}
-  ~StdoutCapture() { std::cout.rdbuf(m_pOld); }
-  std::string Text() const { return m_text.str(); }
+  StdoutCapture();
+  std::string Text() const;
 
  private:
   StdoutCapture(const StdoutCapture&) = delete;
   StdoutCapture& operator=(const StdoutCapture&) = delete;
-  std::ostringstream m_text;
-  std::streambuf* m_pOld;
+  std::size_t m_nStart;
 };
 
 // Sunday 31 December 2006, 16:12:13; the fake local time is this in UTC.
@@ -58,10 +54,22 @@ int KeysLeft();
 bool KeyboardIsOpen();
 int KeyboardOpenCount();
 
+// How often the terminal's echo was turned off; whether it is off now.
+int EchoOffCount();
+bool EchoIsOff();
+
+// Standard output: the error number that every write request meets from
+// now on (0: none), and the write requests made since the reset.
+int& StdoutError();
+int StdoutWrites();
+
+// Everything written to standard error since the reset.
+std::string Stderr();
+
 // Environment and files.
 void SetEnv(const std::string& strName, const std::string& strValue);
 int& DeleteResult();  // what PlatformDeleteFile answers for an existing file
-bool& AppendFails();  // every open for appending fails
+int& AppendError();   // every append fails with this error number (0: none)
 std::map<std::string, std::string>& Files();
 int AppendCalls();
 

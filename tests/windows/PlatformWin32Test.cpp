@@ -72,7 +72,8 @@ bool RunningOnWine() {
 }
 
 bool Append(const std::string& strPath, const std::string& strData) {
-  return PlatformAppendFile(strPath.c_str(), strData.data(), strData.size());
+  return PlatformAppendFile(strPath.c_str(), strData.data(), strData.size()) ==
+         0;
 }
 
 // ------------------------------------------------------------------ append
@@ -97,7 +98,14 @@ TEST(Win32Append, EmptyEntryCreatesAnEmptyFile) {
 
 TEST(Win32Append, FailsForMissingFolderAndForAFolder) {
   TempFolder folder;
-  EXPECT_FALSE(Append(folder.File("missing\\run.log"), "x\r\n"));
+  std::string strMissing = folder.File("missing\\run.log");
+  int nError = PlatformAppendFile(strMissing.c_str(), "x\r\n", 3);
+  EXPECT_EQ(nError, int(ERROR_PATH_NOT_FOUND));
+  // The system's own words, on one line.
+  CString strReason = PlatformErrorText(nError);
+  EXPECT_GT(strReason.GetLength(), 0);
+  EXPECT_EQ(std::string(strReason.GetString()).find_first_of("\r\n"),
+            std::string::npos);
   EXPECT_FALSE(Exists(folder.File("missing")));
   CreateDirectoryA(folder.File("dir").c_str(), nullptr);
   EXPECT_FALSE(Append(folder.File("dir"), "x\r\n"));

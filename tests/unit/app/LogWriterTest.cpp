@@ -7,6 +7,7 @@
 #include <ostream>
 #include <string>
 
+#include "CmdLine.h"
 #include "EchoApp.h"
 #include "FakePlatform.h"
 #include "Platform.h"
@@ -108,14 +109,22 @@ TEST(LogWriter, QuotedPathIsNotStripped) {
   EXPECT_EQ(fake::Files().size(), 1u);
 }
 
-TEST(LogWriter, FailedOpenIsSilentSuccess) {
+// A lost entry is told on standard error, with the path and the system's
+// reason; the status, and so the run, stay as with a working log.
+TEST(LogWriter, FailedAppendIsReportedOnStandardError) {
   fake::Reset();
   fake::SetEnv("ZARVO_LOG", LOG);
-  fake::AppendFails() = true;
+  fake::AppendError() = 28;
+  GetProgramName("C:\\Tools\\Zarvo.EXE");
   CEchoApp app;
   app.m_strMessage = "x";
+  fake::StdoutCapture out;
   EXPECT_EQ(app.WriteLog(), 0);
   EXPECT_TRUE(fake::Files().empty());
+  EXPECT_EQ(out.Text(), "");
+  EXPECT_EQ(fake::Stderr(),
+            std::string("Zarvo: cannot write to the log file ") + LOG +
+                ": system error 28\n");
 }
 
 // The variable is read on every call, so a changed value takes effect.

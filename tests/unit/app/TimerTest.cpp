@@ -246,12 +246,16 @@ TEST(Timer, NoKeyboardCountdownRunsOut) {
   EXPECT_FALSE(fake::KeyboardIsOpen());
 }
 
+// /T:n reads no key; it only silences the terminal's echo while it counts
+// and gives it back afterwards.
 TEST(Timer, CountdownWithoutPauseNeverOpensKeyboard) {
   fake::Reset();
   fake::AddKey(100, 'x');
   RunWait(T("2"));
   EXPECT_EQ(fake::KeyboardOpenCount(), 0);
   EXPECT_EQ(fake::KeysLeft(), 1);
+  EXPECT_EQ(fake::EchoOffCount(), 1);
+  EXPECT_FALSE(fake::EchoIsOff());
 }
 
 // A terminal that hangs up while only a key can end the wait ends it, rather

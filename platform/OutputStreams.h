@@ -1,0 +1,22 @@
+// The one system call behind standard output and standard error, which each
+// system's platform source provides; OutputStreams.cpp builds the streams
+// of Platform.h on it.
+#ifndef ZARVO_PLATFORM_OUTPUTSTREAMS_H
+#define ZARVO_PLATFORM_OUTPUTSTREAMS_H
+
+#include <cstddef>
+
+struct SOutPiece {
+  const char* pData;
+  std::size_t nLength;
+};
+
+enum { STREAM_STDOUT = 1, STREAM_STDERR = 2 };
+
+// Writes the pieces, in order, to one of the two streams in one write
+// request, going on after a short write until all is out. 0 when it is, or
+// when the reader has closed the pipe (the rest is dropped); else the
+// system's error number.
+int PlatformWritePieces(int nStream, const SOutPiece* aPieces, int nPieces);
+
+#endif
