@@ -179,8 +179,16 @@ int CEchoApp::CheckDisplay(int nExitCode, bool bDefaultCode) {
 }
 
 #ifndef ZARVO_NO_ENTRY
+#ifdef _WIN32
+// Windows hands the arguments over as UTF-16; the tool works on UTF-8.
+int wmain(int argc, wchar_t** argv) {
+  CEchoApp app;
+  return app.Run(argc, PlatformUtf8Arguments(argc, argv));
+}
+#else
 int main(int argc, char** argv) {
   CEchoApp app;
   return app.Run(argc, argv);
 }
+#endif
 #endif

@@ -122,11 +122,32 @@ bool CCmdLine::IsOption(CString strText) const {
   return false;
 }
 
+namespace {
+
+// A text's length as the command line counts it: in UTF-16 units on
+// Windows, where the arguments arrive as UTF-16 and are held as UTF-8, so
+// that a Greek message has the same limit as an English one; in bytes
+// elsewhere.
+int CountedLength(const CString& strText) {
+#ifdef _WIN32
+  int nUnits = 0;
+  for (const char* p = strText.GetString(); *p != '\0'; ++p) {
+    unsigned char bByte = static_cast<unsigned char>(*p);
+    if ((bByte & 0xC0) != 0x80) nUnits += bByte >= 0xF0 ? 2 : 1;
+  }
+  return nUnits;
+#else
+  return strText.GetLength();
+#endif
+}
+
+}  // namespace
+
 int CCmdLine::Parse(int argc, const char* const* argv, bool bCaseSensitive,
                     bool bValidate) {
   CString strProgram =
       GetProgramName(argc > 0 && argv != nullptr ? argv[0] : nullptr);
-  m_nCmdLineLength = strProgram.GetLength();
+  m_nCmdLineLength = CountedLength(strProgram);
   m_bCaseSensitive = bCaseSensitive;
 
   int i = 1;
@@ -253,7 +274,7 @@ bool CCmdLine::Validate() {
     }
     int nOccurrence = OccurrenceOf(p);
     m_nCmdLineLength +=
-        1 + p->m_strName.GetLength() + p->m_strValue.GetLength();
+        1 + CountedLength(p->m_strName) + CountedLength(p->m_strValue);
     if (m_bError) continue;
     if (p->m_strValue.IsEmpty() && !p->m_bAllowEmpty)
       RecordError(CMDERR_EMPTY, p, nOccurrence);

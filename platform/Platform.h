@@ -9,6 +9,12 @@
 
 class CString;
 
+// ------------------------------------------------------------ process start
+
+// Windows only: the arguments that the runtime parsed from the UTF-16
+// command line, as UTF-8 texts that last as long as the process.
+const char* const* PlatformUtf8Arguments(int argc, const wchar_t* const* argv);
+
 // ----------------------------------------------------------------- keyboard
 // The console's own keyboard, never standard input. Special keys arrive as
 // the prefix code 0 followed by a second code on the next read; a Windows

@@ -1,6 +1,13 @@
-// Windows side of the platform: the console's own input buffer as the
-// keyboard, the system clock, standard output and error, the process
-// environment and append-only log files that other processes may share.
+// Windows side of the platform: the arguments, the console's own input
+// buffer as the keyboard, the system clock, standard output and error, the
+// process environment and append-only log files that other processes may
+// share.
+//
+// Text is UTF-8 inside the tool. It comes in through the system's UTF-16
+// interfaces (arguments, environment, file names) and goes out to a console
+// through its UTF-16 interface, so that every character shows whatever the
+// console's code page; a pipe or a file gets UTF-8 bytes, and the log the
+// same bytes as on any other system.
 //
 // Every line feed written to standard output or error reaches the console,
 // a pipe or a redirected file as CR LF, as with the system's own commands
@@ -15,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -158,6 +166,70 @@ DWORD WriteAllBytes(HANDLE hFile, const char* pData, std::size_t nLength) {
   return ERROR_SUCCESS;
 }
 
+// UTF-16 from the system as UTF-8. A surrogate without its partner, which
+// the system lets through, becomes U+FFFD.
+std::string Utf8FromWide(const wchar_t* pszWide, std::size_t nLength) {
+  std::string strText;
+  strText.reserve(nLength);
+  for (std::size_t i = 0; i < nLength; ++i) {
+    std::uint32_t nCode = std::uint16_t(pszWide[i]);
+    if (nCode >= 0xD800 && nCode <= 0xDFFF) {
+      std::uint32_t nLow = i + 1 < nLength ? std::uint16_t(pszWide[i + 1]) : 0;
+      bool bPair = nCode <= 0xDBFF && nLow >= 0xDC00 && nLow <= 0xDFFF;
+      nCode =
+          bPair ? 0x10000 + ((nCode - 0xD800) << 10) + (nLow - 0xDC00) : 0xFFFD;
+      if (bPair) ++i;
+    }
+    if (nCode < 0x80) {
+      strText += char(nCode);
+    } else if (nCode < 0x800) {
+      strText += char(0xC0 | (nCode >> 6));
+      strText += char(0x80 | (nCode & 0x3F));
+    } else if (nCode < 0x10000) {
+      strText += char(0xE0 | (nCode >> 12));
+      strText += char(0x80 | ((nCode >> 6) & 0x3F));
+      strText += char(0x80 | (nCode & 0x3F));
+    } else {
+      strText += char(0xF0 | (nCode >> 18));
+      strText += char(0x80 | ((nCode >> 12) & 0x3F));
+      strText += char(0x80 | ((nCode >> 6) & 0x3F));
+      strText += char(0x80 | (nCode & 0x3F));
+    }
+  }
+  return strText;
+}
+
+// UTF-8 as UTF-16 for the system; a byte that begins no valid sequence
+// becomes U+FFFD.
+std::wstring WideFromUtf8(const char* pData, std::size_t nLength) {
+  std::wstring strWide;
+  while (nLength > 0) {
+    int nChunk = nLength > 0x10000000u ? 0x10000000 : int(nLength);
+    // A chunk never ends inside a character (of at most four bytes).
+    for (int k = 0; k < 3 && std::size_t(nChunk) < nLength &&
+                    (pData[nChunk] & 0xC0) == 0x80;
+         ++k)
+      --nChunk;
+    int nWide = MultiByteToWideChar(CP_UTF8, 0, pData, nChunk, nullptr, 0);
+    std::size_t nAt = strWide.size();
+    strWide.resize(nAt + std::size_t(nWide));
+    MultiByteToWideChar(CP_UTF8, 0, pData, nChunk, &strWide[nAt], nWide);
+    pData += nChunk;
+    nLength -= std::size_t(nChunk);
+  }
+  return strWide;
+}
+
+// A log path as the system takes it. One pair of double quotes around the
+// whole path, as "set ZARVO_LOG="C:\My Logs\a.log"" leaves it, is dropped:
+// a Windows path cannot hold a double quote.
+std::wstring WidePath(const char* pszPath) {
+  std::size_t nLength = std::strlen(pszPath);
+  if (nLength >= 2 && pszPath[0] == '"' && pszPath[nLength - 1] == '"')
+    return WideFromUtf8(pszPath + 1, nLength - 2);
+  return WideFromUtf8(pszPath, nLength);
+}
+
 std::uint64_t FileTimeNow() {
   FILETIME tFile;
   GetSystemTimeAsFileTime(&tFile);
@@ -275,35 +347,70 @@ bool IsClosedPipe(DWORD dwError) {
   return dwError == ERROR_BROKEN_PIPE || dwError == ERROR_NO_DATA;
 }
 
+// A console takes the text as UTF-16, which shows every character
+// whatever its code page; 0, or the system's error code.
+DWORD WriteConsoleText(HANDLE hConsole, const std::string& strText) {
+  std::wstring strWide = WideFromUtf8(strText.data(), strText.size());
+  const wchar_t* pWide = strWide.data();
+  std::size_t nLeft = strWide.size();
+  while (nLeft > 0) {
+    DWORD dwChunk = nLeft > 0x10000000u ? 0x10000000u : DWORD(nLeft);
+    DWORD dwWritten = 0;
+    if (!WriteConsoleW(hConsole, pWide, dwChunk, &dwWritten, nullptr))
+      return GetLastError();
+    if (dwWritten == 0) return ERROR_WRITE_FAULT;
+    pWide += dwWritten;
+    nLeft -= dwWritten;
+  }
+  return ERROR_SUCCESS;
+}
+
 }  // namespace
 
-// One WriteFile call takes one buffer: the pieces are joined into it.
+// The pieces are joined into the one buffer that one write call takes.
 int PlatformWritePieces(int nStream, const SOutPiece* aPieces, int nPieces) {
   HANDLE hOut = GetStdHandle(nStream == STREAM_STDERR ? STD_ERROR_HANDLE
                                                       : STD_OUTPUT_HANDLE);
   if (hOut == nullptr || hOut == INVALID_HANDLE_VALUE)
     return int(ERROR_INVALID_HANDLE);
   std::string strText = JoinWithCrLf(aPieces, nPieces);
-  DWORD dwError = WriteAllBytes(hOut, strText.data(), strText.size());
+  DWORD dwMode = 0;
+  DWORD dwError = GetConsoleMode(hOut, &dwMode)
+                      ? WriteConsoleText(hOut, strText)
+                      : WriteAllBytes(hOut, strText.data(), strText.size());
   return IsClosedPipe(dwError) ? 0 : int(dwError);
 }
 
 // The system's message, without the line end it comes with.
 CString PlatformErrorText(int nError) {
-  char* pszText = nullptr;
-  DWORD dwLength = FormatMessageA(
+  wchar_t* pszText = nullptr;
+  DWORD dwLength = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
           FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, DWORD(nError), 0, reinterpret_cast<char*>(&pszText), 0, nullptr);
+      nullptr, DWORD(nError), 0, reinterpret_cast<wchar_t*>(&pszText), 0,
+      nullptr);
   while (dwLength > 0 &&
-         (pszText[dwLength - 1] == '\n' || pszText[dwLength - 1] == '\r' ||
-          pszText[dwLength - 1] == ' '))
+         (pszText[dwLength - 1] == L'\n' || pszText[dwLength - 1] == L'\r' ||
+          pszText[dwLength - 1] == L' '))
     --dwLength;
   CString strText = dwLength > 0
-                        ? CString(std::string(pszText, dwLength).c_str())
+                        ? CString(Utf8FromWide(pszText, dwLength).c_str())
                         : CString("error ") + CString(nError);
   LocalFree(pszText);
   return strText;
+}
+
+// ------------------------------------------------------------ process start
+
+const char* const* PlatformUtf8Arguments(int argc, const wchar_t* const* argv) {
+  static std::vector<std::string> s_aTexts;
+  static std::vector<const char*> s_aArgv;
+  for (int i = 0; i < argc; ++i)
+    s_aTexts.push_back(Utf8FromWide(argv[i], std::wcslen(argv[i])));
+  for (const std::string& strText : s_aTexts)
+    s_aArgv.push_back(strText.c_str());
+  s_aArgv.push_back(nullptr);
+  return s_aArgv.data();
 }
 
 // ---------------------------------------------------- environment and files
@@ -311,10 +418,11 @@ CString PlatformErrorText(int nError) {
 // An empty variable and a missing one both read as length 0; only the
 // error code tells them apart.
 bool PlatformGetEnv(const char* pszName, CString& strValue) {
-  std::vector<char> achValue(256);
+  std::wstring strName = WideFromUtf8(pszName, std::strlen(pszName));
+  std::vector<wchar_t> achValue(256);
   for (;;) {
     SetLastError(ERROR_SUCCESS);
-    DWORD nLength = GetEnvironmentVariableA(pszName, achValue.data(),
+    DWORD nLength = GetEnvironmentVariableW(strName.c_str(), achValue.data(),
                                             DWORD(achValue.size()));
     if (nLength == 0) {
       strValue = "";
@@ -322,7 +430,7 @@ bool PlatformGetEnv(const char* pszName, CString& strValue) {
     }
     // A value that did not fit comes back as the size it needs.
     if (nLength < achValue.size()) {
-      strValue = achValue.data();
+      strValue = Utf8FromWide(achValue.data(), nLength).c_str();
       return true;
     }
     achValue.resize(nLength);
@@ -330,7 +438,7 @@ bool PlatformGetEnv(const char* pszName, CString& strValue) {
 }
 
 int PlatformDeleteFile(const char* pszPath) {
-  if (DeleteFileA(pszPath)) return DELETE_OK;
+  if (DeleteFileW(WidePath(pszPath).c_str())) return DELETE_OK;
   DWORD dwError = GetLastError();
   return dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND
              ? DELETE_MISSING
@@ -355,7 +463,7 @@ int PlatformAppendFile(const char* pszPath, const char* pData,
     return nError;
   }
   HANDLE hFile =
-      CreateFileA(pszPath, FILE_APPEND_DATA,
+      CreateFileW(WidePath(pszPath).c_str(), FILE_APPEND_DATA,
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (hFile == INVALID_HANDLE_VALUE) return int(GetLastError());

@@ -189,6 +189,42 @@ TEST(Win32Append, ConcurrentWritersKeepEveryEntryWhole) {
   EXPECT_EQ(nLines, WRITERS * ENTRIES);
 }
 
+// A path in one pair of double quotes, as "set ZARVO_LOG="..."" leaves it,
+// names the file without them.
+TEST(Win32Append, QuotedPathNamesTheFileWithoutQuotes) {
+  TempFolder folder;
+  std::string strLog = folder.File("a b.log");
+  EXPECT_TRUE(Append("\"" + strLog + "\"", "x\r\n"));
+  EXPECT_EQ(ReadAll(strLog), "x\r\n");
+  EXPECT_EQ(PlatformDeleteFile(("\"" + strLog + "\"").c_str()), DELETE_OK);
+  EXPECT_FALSE(Exists(strLog));
+  // A lone quote is no pair: such a name cannot be made.
+  EXPECT_FALSE(Append("\"" + strLog, "x\r\n"));
+}
+
+// Text from the system's UTF-16 interfaces becomes UTF-8; a surrogate
+// without its partner becomes U+FFFD.
+TEST(Win32Text, Utf16BecomesUtf8) {
+  struct {
+    std::wstring strWide;
+    std::string strUtf8;
+  } aCases[] = {
+      {L"A~", "A~"},
+      {L"\u00e9\u03a3\u2500", "\xc3\xa9\xce\xa3\xe2\x94\x80"},
+      {L"\xd83d\xde00", "\xf0\x9f\x98\x80"},
+      {L"a\xd83d", "a\xef\xbf\xbd"},
+      {L"\xde00z", "\xef\xbf\xbdz"},
+      {L"\xd83d\xd83d\xde00", "\xef\xbf\xbd\xf0\x9f\x98\x80"},
+  };
+  for (const auto& c : aCases) {
+    EXPECT_EQ(Utf8FromWide(c.strWide.data(), c.strWide.size()), c.strUtf8);
+    if (c.strUtf8.find("\xef\xbf\xbd") == std::string::npos) {
+      EXPECT_TRUE(WideFromUtf8(c.strUtf8.data(), c.strUtf8.size()) ==
+                  c.strWide);
+    }
+  }
+}
+
 // ------------------------------------------------------------------ delete
 
 TEST(Win32Delete, TellsMissingFromFailed) {
