@@ -151,19 +151,28 @@ void DrainConsole(DWORD* pnTaken) {
   }
 }
 
-// Writes all nLength bytes with as few WriteFile calls as the system
-// allows; 0, or the system's error code.
-DWORD WriteAllBytes(HANDLE hFile, const char* pData, std::size_t nLength) {
+// Hands all nLength units to fnWrite in as few calls as the system takes
+// (each call takes up to a chunk and tells how many units it wrote); 0, or
+// the system's error code.
+template <typename TUnit, typename TWrite>
+DWORD WriteAll(const TUnit* pData, std::size_t nLength, TWrite fnWrite) {
   while (nLength > 0) {
-    DWORD dwChunk = nLength > 0x40000000u ? 0x40000000u : DWORD(nLength);
+    DWORD dwChunk = nLength > 0x10000000u ? 0x10000000u : DWORD(nLength);
     DWORD dwWritten = 0;
-    if (!WriteFile(hFile, pData, dwChunk, &dwWritten, nullptr))
-      return GetLastError();
+    if (!fnWrite(pData, dwChunk, &dwWritten)) return GetLastError();
     if (dwWritten == 0) return ERROR_WRITE_FAULT;
     pData += dwWritten;
     nLength -= dwWritten;
   }
   return ERROR_SUCCESS;
+}
+
+DWORD WriteAllBytes(HANDLE hFile, const char* pData, std::size_t nLength) {
+  return WriteAll(pData, nLength,
+                  [hFile](const char* pChunk, DWORD dwChunk, DWORD* pdwDone) {
+                    return WriteFile(hFile, pChunk, dwChunk, pdwDone,
+                                     nullptr) != FALSE;
+                  });
 }
 
 // UTF-16 from the system as UTF-8. A surrogate without its partner, which
@@ -351,18 +360,12 @@ bool IsClosedPipe(DWORD dwError) {
 // whatever its code page; 0, or the system's error code.
 DWORD WriteConsoleText(HANDLE hConsole, const std::string& strText) {
   std::wstring strWide = WideFromUtf8(strText.data(), strText.size());
-  const wchar_t* pWide = strWide.data();
-  std::size_t nLeft = strWide.size();
-  while (nLeft > 0) {
-    DWORD dwChunk = nLeft > 0x10000000u ? 0x10000000u : DWORD(nLeft);
-    DWORD dwWritten = 0;
-    if (!WriteConsoleW(hConsole, pWide, dwChunk, &dwWritten, nullptr))
-      return GetLastError();
-    if (dwWritten == 0) return ERROR_WRITE_FAULT;
-    pWide += dwWritten;
-    nLeft -= dwWritten;
-  }
-  return ERROR_SUCCESS;
+  return WriteAll(
+      strWide.data(), strWide.size(),
+      [hConsole](const wchar_t* pChunk, DWORD dwChunk, DWORD* pdwDone) {
+        return WriteConsoleW(hConsole, pChunk, dwChunk, pdwDone, nullptr) !=
+               FALSE;
+      });
 }
 
 }  // namespace
