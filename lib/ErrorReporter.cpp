@@ -91,5 +91,5 @@ void CErrorReporter::ReportError(int nSeverity, int nCode,
   char cSecond = 0;
   if (std::scanf(" %c", &cFirst) != 1) std::exit(1);
   if (cFirst != 'y' && cFirst != 'Y') std::exit(1);
-  (void)std::scanf(" %c", &cSecond);
+  if (std::scanf(" %c", &cSecond) != 1) return;
 }
