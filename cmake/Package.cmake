@@ -70,12 +70,11 @@ repeats it, pauses for a key or counts down, and ends with the exit code
 that the caller chooses. Shell scripts and batch files call it.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
-# Reproducible packages: the folders' modes do not follow the umask, and
-# every file's time is that of the last commit (SOURCE_DATE_EPOCH, which
-# CPack honours; cpack reads the commit's time itself when it is unset).
-set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
-    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
-    WORLD_READ WORLD_EXECUTE)
+# Reproducible packages: every file's time is that of the last commit
+# (SOURCE_DATE_EPOCH, which CPack honours; cpack reads the commit's time
+# itself when it is unset). The folders' modes follow the umask, as do the
+# modes of the package's own members: build it under umask 022 (tools/dist
+# does, as dpkg-buildpackage does).
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/CPackSourceDate.cmake)
 file(CONFIGURE OUTPUT ${CPACK_PROJECT_CONFIG_FILE} CONTENT [=[
 if("$ENV{SOURCE_DATE_EPOCH}" STREQUAL "")
