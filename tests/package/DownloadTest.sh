@@ -129,9 +129,9 @@ smoke() {
   run "${envs[@]}" ZARVO_LOG=run.log -- "$message"
   printf '%s%s' "$message" "$line_end" >expected.out
   cmp -s expected.out out.txt || fail "$label: the message shows as $(hex out.txt)"
-  run "${envs[@]}" ZARVO_LOG=run.log -- /LO /F 'a\tb\nc'
+  run "${envs[@]}" ZARVO_LOG=run.log -- /LO /F "$message"'\tb\nc'
   [ ! -s out.txt ] || fail "$label: /LO showed $(hex out.txt)"
-  printf '%s\r\na\tb\r\nc\r\n' "$message" >expected.log
+  printf '%s\r\n%s\tb\r\nc\r\n' "$message" "$message" >expected.log
   [ -f "$log" ] && cmp -s expected.log "$log" ||
     fail "$label: the log holds $(hex "$log" 2>/dev/null), not $(hex expected.log)"
   rm -f "$log"
