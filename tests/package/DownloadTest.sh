@@ -82,6 +82,8 @@ case "$name" in
     if grep -q $'\b' "$folder/zarvo.txt"; then fail "zarvo.txt holds overstrikes"; fi
     dlls=$(x86_64-w64-mingw32-objdump -p "$bin" | sed -n 's/^\tDLL Name: //p' | sort | tr '\n' ' ')
     [ "$dlls" = "KERNEL32.dll msvcrt.dll " ] || fail "zarvo.exe imports $dlls"
+    # The stack protector's failure report is in only when its check is.
+    grep -aq 'stack smashing detected' "$bin" || fail "zarvo.exe has no stack protector"
     wine_state=$work/wine.state
     "$root/tests/windows/wine-run" --setup "$wine_state" >/dev/null || exit 1
     export ZARVO_WINE_STATE=$wine_state
