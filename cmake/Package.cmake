@@ -4,32 +4,63 @@ include(GNUInstallDirs)
 
 install(TARGETS zarvo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
+set(ZARVO_MAINTAINER "Zarvo Maintainers <maintainers@zarvo.dev>")
+
 if(UNIX)
-  # Debian keeps manual pages compressed; gzip -n leaves out the time stamp
-  # so that the package's bytes do not depend on the build time.
+  # Debian keeps manual pages and changelogs compressed; gzip -n leaves out
+  # the name and time stamp, so the package's bytes do not depend on when
+  # or where it was built.
   find_program(ZARVO_GZIP gzip)
-  set(ZARVO_MAN_SOURCE ${PROJECT_SOURCE_DIR}/docs/zarvo.1)
-  if(ZARVO_GZIP)
-    set(ZARVO_MAN_PAGE ${PROJECT_BINARY_DIR}/zarvo.1.gz)
-    add_custom_command(OUTPUT ${ZARVO_MAN_PAGE}
-      COMMAND ${CMAKE_COMMAND} -E copy ${ZARVO_MAN_SOURCE} ${PROJECT_BINARY_DIR}
-      COMMAND ${ZARVO_GZIP} -9 -n -f ${PROJECT_BINARY_DIR}/zarvo.1
-      DEPENDS ${ZARVO_MAN_SOURCE}
-      COMMENT "Compressing the manual page"
-      VERBATIM)
-    add_custom_target(zarvo_man ALL DEPENDS ${ZARVO_MAN_PAGE})
-  else()
-    set(ZARVO_MAN_PAGE ${ZARVO_MAN_SOURCE})
-  endif()
+  function(zarvo_gzip source output)
+    if(NOT ZARVO_GZIP)
+      set(${output} ${source} PARENT_SCOPE)
+      return()
+    endif()
+    get_filename_component(name ${source} NAME)
+    set(gz ${PROJECT_BINARY_DIR}/${name}.gz)
+    add_custom_command(OUTPUT ${gz}
+      COMMAND ${ZARVO_GZIP} -9 -n -c ${source} > ${gz}
+      DEPENDS ${source}
+      COMMENT "Compressing ${name}")
+    set(${output} ${gz} PARENT_SCOPE)
+  endfunction()
+  zarvo_gzip(${PROJECT_SOURCE_DIR}/docs/zarvo.1 ZARVO_MAN_PAGE)
+  zarvo_gzip(${PROJECT_SOURCE_DIR}/cmake/debian/changelog ZARVO_CHANGELOG)
+  add_custom_target(zarvo_docs ALL DEPENDS ${ZARVO_MAN_PAGE} ${ZARVO_CHANGELOG})
+
+  # The copyright file in Debian's machine-readable format, made from
+  # LICENSE: its copyright line, then its text as the licence paragraph.
+  file(READ ${PROJECT_SOURCE_DIR}/LICENSE ZARVO_LICENSE)
+  string(REGEX MATCH "Copyright \\(c\\) ([^\n]*)" _ "${ZARVO_LICENSE}")
+  set(ZARVO_COPYRIGHT_HOLDER "${CMAKE_MATCH_1}")
+  string(REGEX REPLACE "^.*\n\n(Permission is hereby)" "\\1" ZARVO_LICENSE_TEXT
+         "${ZARVO_LICENSE}")
+  string(STRIP "${ZARVO_LICENSE_TEXT}" ZARVO_LICENSE_TEXT)
+  string(REGEX REPLACE "\n\n" "\n.\n" ZARVO_LICENSE_TEXT "${ZARVO_LICENSE_TEXT}")
+  string(REGEX REPLACE "\n" "\n " ZARVO_LICENSE_TEXT "${ZARVO_LICENSE_TEXT}")
+  file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/copyright CONTENT
+"Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
+Upstream-Name: zarvo
+Upstream-Contact: ${ZARVO_MAINTAINER}
+
+Files: *
+Copyright: ${ZARVO_COPYRIGHT_HOLDER}
+License: Expat
+
+License: Expat
+ ${ZARVO_LICENSE_TEXT}
+")
+
   install(FILES ${ZARVO_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE
-    DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
+  install(FILES ${PROJECT_BINARY_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES ${ZARVO_CHANGELOG} DESTINATION ${CMAKE_INSTALL_DOCDIR}
+    RENAME changelog.gz)
 endif()
 
 # ------------------------------------------------------------------ CPack
 set(CPACK_PACKAGE_NAME zarvo)
 set(CPACK_PACKAGE_VENDOR "Zarvo developers")
-set(CPACK_PACKAGE_CONTACT "Zarvo developers <zarvo@example.org>")
+set(CPACK_PACKAGE_CONTACT "${ZARVO_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "echo a message to the console and a log file from scripts")
 set(CPACK_PACKAGE_DESCRIPTION
@@ -39,6 +70,22 @@ repeats it, pauses for a key or counts down, and ends with the exit code
 that the caller chooses. Shell scripts and batch files call it.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
+# Reproducible packages: every file's time is that of the last commit
+# (SOURCE_DATE_EPOCH, which CPack honours; cpack reads the commit's time
+# itself when it is unset). The folders' modes follow the umask, as do the
+# modes of the package's own members: build it under umask 022 (tools/dist
+# does, as dpkg-buildpackage does).
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/CPackSourceDate.cmake)
+file(CONFIGURE OUTPUT ${CPACK_PROJECT_CONFIG_FILE} CONTENT [=[
+if("$ENV{SOURCE_DATE_EPOCH}" STREQUAL "")
+  execute_process(COMMAND git -C "@PROJECT_SOURCE_DIR@" log -1 --format=%ct
+    OUTPUT_VARIABLE ZARVO_COMMIT_TIME OUTPUT_STRIP_TRAILING_WHITESPACE
+    RESULT_VARIABLE ZARVO_GIT_STATUS ERROR_QUIET)
+  if(ZARVO_GIT_STATUS EQUAL 0 AND ZARVO_COMMIT_TIME MATCHES "^[0-9]+$")
+    set(ENV{SOURCE_DATE_EPOCH} "${ZARVO_COMMIT_TIME}")
+  endif()
+endif()
+]=] @ONLY)
 set(CPACK_SOURCE_IGNORE_FILES "/build/" "/out/" "/\\\\.git/")
 if(NOT DEFINED CPACK_GENERATOR AND UNIX AND NOT APPLE)
   set(CPACK_GENERATOR DEB)

@@ -91,6 +91,6 @@ void CErrorReporter::ReportError(int nSeverity, int nCode,
   char cFirst = 0;
   char cSecond = 0;
   bool bAnswered = std::scanf(" %c", &cFirst) == 1;
-  if (bAnswered) (void)std::scanf(" %c", &cSecond);
+  if (bAnswered && std::scanf(" %c", &cSecond) != 1) cSecond = 0;
   if (!bAnswered || (cFirst != 'y' && cFirst != 'Y')) std::exit(1);
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the Debian package of a release build with CPack, installs it with
-# dpkg, runs the installed program, finds its manual page, removes the
-# package and checks that nothing of it is left.
+# Builds the Debian package of a release build with CPack, checks it as a
+# distribution would (lintian: no error, no warning; hardening-check on the
+# program), installs it with dpkg, runs the installed program, finds its
+# manual page, removes the package and checks that nothing of it is left.
 #
 # Usage: tests/package/PackageTest.sh BUILD_DIR
 # Exit codes: 0 passed, 1 failed, 77 skipped (not root, no dpkg, or a zarvo
@@ -29,6 +30,9 @@ skip() {
 for tool in dpkg dpkg-deb cpack flock; do
   command -v "$tool" >/dev/null || skip "$tool is missing"
 done
+# The checkers are part of the test: without them it fails, never passes.
+command -v lintian >/dev/null || { echo "FAIL: lintian is missing (apt-get install lintian)" >&2; exit 1; }
+command -v hardening-check >/dev/null || { echo "FAIL: hardening-check is missing (apt-get install devscripts)" >&2; exit 1; }
 [ -f "$build/CPackConfig.cmake" ] || { echo "no CPackConfig.cmake in $build" >&2; exit 1; }
 
 # One run at a time on this machine; a second run waits up to two minutes.
@@ -69,15 +73,33 @@ echo "built $(basename "$deb")"
 field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = zarvo ] || fail "Package is '$(field Package)'"
 [ "$(field Section)" = utils ] || fail "Section is '$(field Section)'"
-[ -n "$(field Maintainer)" ] || fail "no Maintainer"
+case "$(field Maintainer)" in
+  *@*.*) ;;
+  *) fail "Maintainer is '$(field Maintainer)'" ;;
+esac
+field Maintainer | grep -Eq '@example\.(org|com|net)>' && fail "Maintainer is a placeholder: $(field Maintainer)"
 [ -n "$(field Description)" ] || fail "no Description"
 field Depends | grep -q '^libc6' || fail "Depends is '$(field Depends)', not libc6"
 dpkg-deb -c "$deb" | awk '{print $6}' >"$work/contents"
-for path in ./usr/bin/zarvo ./usr/share/man/man1/zarvo.1.gz ./usr/share/doc/zarvo/copyright; do
+for path in ./usr/bin/zarvo ./usr/share/man/man1/zarvo.1.gz ./usr/share/doc/zarvo/copyright ./usr/share/doc/zarvo/changelog.gz; do
   grep -qx "$path" "$work/contents" || fail "the package lacks $path"
 done
-if grep -Ev '^\./((usr|usr/bin|usr/share|usr/share/man|usr/share/man/man1|usr/share/doc|usr/share/doc/zarvo)/|usr/bin/zarvo|usr/share/man/man1/zarvo\.1\.gz|usr/share/doc/zarvo/copyright)$' "$work/contents"; then
-  fail "the package carries files besides the program, its manual page and copyright"
+if grep -Ev '^\./((usr|usr/bin|usr/share|usr/share/man|usr/share/man/man1|usr/share/doc|usr/share/doc/zarvo)/|usr/bin/zarvo|usr/share/man/man1/zarvo\.1\.gz|usr/share/doc/zarvo/(copyright|changelog\.gz))$' "$work/contents"; then
+  fail "the package carries files besides the program, its manual page, copyright and changelog"
+fi
+# The changelog's newest entry is this version.
+dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/doc/zarvo/changelog.gz | gzip -dc >"$work/changelog"
+first=$(head -n 1 "$work/changelog")
+[ "$first" = "zarvo ($(field Version)) unstable; urgency=medium" ] || fail "the changelog starts '$first', not version $(field Version)"
+
+# lintian, as a distribution checks a package: no error and no warning
+# (informational tags are shown, and overrides carry their reasons).
+if ! lintian --fail-on error,warning --display-info "$deb" >"$work/lintian.log" 2>&1; then
+  fail "lintian:"
+  grep -v 'running with root privileges' "$work/lintian.log" >&2
+else
+  grep -v 'running with root privileges' "$work/lintian.log" || true
+  echo "lintian: no error, no warning"
 fi
 
 # -------------------------------------------------------------- install it
@@ -88,6 +110,13 @@ if ! dpkg -i "$deb" >"$work/dpkg.log" 2>&1; then
   exit 1
 fi
 [ "$(dpkg-query -W -f='${Status}' zarvo)" = "install ok installed" ] || fail "dpkg does not list zarvo as installed"
+
+# The installed program is hardened. Control-flow protection is left out of
+# the check: Debian's static C++ runtime, linked in, is built without it.
+if ! hardening-check --nocfprotection /usr/bin/zarvo >"$work/hardening.log" 2>&1; then
+  cat "$work/hardening.log" >&2
+  fail "hardening-check /usr/bin/zarvo"
+fi
 
 # The installed program runs: display, exit code, log bytes.
 out=$(/usr/bin/zarvo "Hello from the package")
