@@ -1,12 +1,15 @@
 // The stack protector's two symbols for zarvo.exe. GCC's own (libssp) seed
 // the canary from ADVAPI32's random source, a DLL that zarvo.exe does not
-// need otherwise; these seed it as the Windows compilers seed theirs, from
-// the clock, the process and thread ids and the (randomised) addresses.
+// need otherwise; these take the system's random numbers through msvcrt's
+// rand_s, which the program imports anyway, and should that fail, mix the
+// clock, the process and thread ids and the (randomised) addresses, as the
+// Windows compilers seed theirs.
 //
 // The canary is set by a constructor, which the C runtime runs before
 // main: no function that checks the canary is on the stack then, so none
 // returns to a canary that changed under it. That constructor itself must
 // not be checked.
+#define _CRT_RAND_S  // stdlib.h declares rand_s
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -57,6 +60,10 @@ __attribute__((constructor(101), no_stack_protector)) void SeedStackGuard() {
   nSeed = Mix(nSeed ^ GetTickCount64());
   nSeed = Mix(nSeed ^ std::uintptr_t(&tCounter));
   nSeed = Mix(nSeed ^ std::uintptr_t(&__stack_chk_guard));
+  unsigned nHigh = 0;
+  unsigned nLow = 0;
+  if (rand_s(&nHigh) == 0 && rand_s(&nLow) == 0)
+    nSeed ^= (std::uint64_t(nHigh) << 32) | nLow;
   // A zero low byte: a string overflow cannot copy the canary through.
   __stack_chk_guard = std::uintptr_t(nSeed) & ~std::uintptr_t(0xff);
 }
