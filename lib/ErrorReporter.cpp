@@ -90,7 +90,6 @@ void CErrorReporter::ReportError(int nSeverity, int nCode,
   // the first counts; input that ends before it counts as no.
   char cFirst = 0;
   char cSecond = 0;
-  bool bAnswered = std::scanf(" %c", &cFirst) == 1;
-  if (bAnswered && std::scanf(" %c", &cSecond) != 1) cSecond = 0;
-  if (!bAnswered || (cFirst != 'y' && cFirst != 'Y')) std::exit(1);
+  int nAnswers = std::scanf(" %c %c", &cFirst, &cSecond);
+  if (nAnswers < 1 || (cFirst != 'y' && cFirst != 'Y')) std::exit(1);
 }

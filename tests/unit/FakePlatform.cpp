@@ -2,8 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <ostream>
-#include <streambuf>
+#include <sstream>
 #include <vector>
 
 #include "Platform.h"
@@ -42,51 +41,9 @@ long g_nIdlePolls = 0;
 bool g_bEchoOff = false;
 int g_nEchoOffCount = 0;
 
-// Standard output: what went out, what the stream still holds, the write
-// requests, the error every request meets, the first error met.
-std::string g_strStdout;
-int g_nStdoutWrites = 0;
-int g_nStdoutFailWith = 0;
-int g_nStdoutError = 0;
+// Everything the tool writes to standard output and error, at once.
+std::ostringstream g_stdout;
 std::string g_strStderr;
-
-void WriteRequest(const std::string& strText) {
-  if (strText.empty() || g_nStdoutError != 0)
-    return;  // nothing after a failure
-  ++g_nStdoutWrites;
-  g_nStdoutError = g_nStdoutFailWith;
-  if (g_nStdoutError == 0) g_strStdout += strText;
-}
-
-// Holds what is written until a flush, which becomes one write request.
-class CFakeStdoutBuf : public std::streambuf {
- public:
-  const std::string& Pending() const { return m_strPending; }
-  void Clear() { m_strPending.clear(); }
-
- protected:
-  int_type overflow(int_type nChar) override {
-    if (!traits_type::eq_int_type(nChar, traits_type::eof()))
-      m_strPending += traits_type::to_char_type(nChar);
-    return traits_type::not_eof(nChar);
-  }
-  std::streamsize xsputn(const char* pData, std::streamsize nCount) override {
-    m_strPending.append(pData, std::size_t(nCount));
-    return nCount;
-  }
-  int sync() override {
-    std::string strText;
-    strText.swap(m_strPending);
-    WriteRequest(strText);
-    return 0;
-  }
-
- private:
-  std::string m_strPending;
-};
-
-CFakeStdoutBuf g_stdoutBuf;
-std::ostream g_stdout(&g_stdoutBuf);
 
 // A wait that never lets the fake clock move is a busy loop: stop the test.
 void CountIdlePoll() {
@@ -138,19 +95,15 @@ void Reset(std::time_t tStart, int nStartMillis) {
   g_nIdlePolls = 0;
   g_bEchoOff = false;
   g_nEchoOffCount = 0;
-  g_stdoutBuf.Clear();
+  g_stdout.str("");
   g_stdout.clear();
-  g_strStdout.clear();
-  g_nStdoutWrites = 0;
-  g_nStdoutFailWith = 0;
-  g_nStdoutError = 0;
   g_strStderr.clear();
 }
 
-StdoutCapture::StdoutCapture() : m_nStart(g_strStdout.size()) {}
+StdoutCapture::StdoutCapture() : m_nStart(g_stdout.str().size()) {}
 
 std::string StdoutCapture::Text() const {
-  return g_strStdout.substr(m_nStart) + g_stdoutBuf.Pending();
+  return g_stdout.str().substr(m_nStart);
 }
 
 void AddKey(long nAtMillis, int nCode) {
@@ -170,8 +123,6 @@ bool KeyboardIsOpen() { return g_bOpen; }
 int KeyboardOpenCount() { return g_nOpenCount; }
 int EchoOffCount() { return g_nEchoOffCount; }
 bool EchoIsOff() { return g_bEchoOff; }
-int& StdoutError() { return g_nStdoutFailWith; }
-int StdoutWrites() { return g_nStdoutWrites; }
 std::string Stderr() { return g_strStderr; }
 void SetEnv(const std::string& strName, const std::string& strValue) {
   g_mapEnv[strName] = strValue;
@@ -259,15 +210,15 @@ std::ostream& PlatformStdout() { return g_stdout; }
 
 void PlatformWriteStdout(const char* pData, std::size_t nLength,
                          const char* pTail, std::size_t nTail) {
-  std::string strText = g_stdoutBuf.Pending();
-  g_stdoutBuf.Clear();
-  WriteRequest(strText.append(pData, nLength).append(pTail, nTail));
+  g_stdout.write(pData, std::streamsize(nLength));
+  g_stdout.write(pTail, std::streamsize(nTail));
 }
 
-int PlatformStdoutError() { return g_nStdoutError; }
+// The fake's standard output never fails.
+int PlatformStdoutError() { return 0; }
 
 bool PlatformStdoutMidLine() {
-  std::string strAll = g_strStdout + g_stdoutBuf.Pending();
+  std::string strAll = g_stdout.str();
   return !strAll.empty() && strAll.back() != '\n';
 }
 

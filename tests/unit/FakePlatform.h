@@ -58,11 +58,6 @@ int KeyboardOpenCount();
 int EchoOffCount();
 bool EchoIsOff();
 
-// Standard output: the error number that every write request meets from
-// now on (0: none), and the write requests made since the reset.
-int& StdoutError();
-int StdoutWrites();
-
 // Everything written to standard error since the reset.
 std::string Stderr();
 

@@ -171,75 +171,15 @@ TEST(Driver, FailedNewLogReportedLast) {
   EXPECT_EQ(fake::Files()["x.log"], "old\r\n");
 }
 
-// What a run hands to standard output and error, and its exit code, when
-// the display works and when it fails.
-struct OutputCase {
-  const char* pszName;
-  std::vector<const char*> aArgs;
-  int nStdoutError;  // what every write to standard output meets
-  const char* pszOut;
-  int nWrites;  // write requests to standard output
-  const char* pszErr;
-  int nExitCode;
-};
-
-void PrintTo(const OutputCase& c, std::ostream* pOut) { *pOut << c.pszName; }
-
-class OutputTable : public ::testing::TestWithParam<OutputCase> {};
-
-TEST_P(OutputTable, BytesRequestsReportAndExitCode) {
-  const OutputCase& c = GetParam();
-  fake::Reset();
-  fake::SetEnv("ZARVO_LOG", "x.log");
-  fake::StdoutError() = c.nStdoutError;
-  std::vector<const char*> aArgs = c.aArgs;
-  aArgs.insert(aArgs.begin(), "/usr/bin/zarvo");
-  CEchoApp app;
-  fake::StdoutCapture out;
-  EXPECT_EQ(app.Run(int(aArgs.size()), aArgs.data()), c.nExitCode);
-  EXPECT_EQ(out.Text(), c.pszOut);
-  EXPECT_EQ(fake::StdoutWrites(), c.nWrites);
-  EXPECT_EQ(fake::Stderr(), c.pszErr);
-  EXPECT_EQ(fake::Files()["x.log"].compare(0, 2, "hi"),
-            0);  // logged all the same
-}
-
-const char* const NO_DISPLAY =
-    "zarvo: cannot write to standard output: system error 28\n";
-
-INSTANTIATE_TEST_SUITE_P(
-    Runs, OutputTable,
-    ::testing::Values(
-        OutputCase{"LineInOneWrite", {"hi"}, 0, "hi\n", 1, "", 0},
-        OutputCase{"NoNewlineOneWrite", {"/SN", "hi"}, 0, "hi", 1, "", 0},
-        OutputCase{
-            "WaitSplitsLine", {"hi", "/T:1", "/SC"}, 0, "hi\n", 2, "", 0},
-        OutputCase{"FailedBecomesOne", {"hi"}, 28, "", 1, NO_DISPLAY, 1},
-        OutputCase{
-            "FailedKeepsChosenCode", {"hi", "/E:5"}, 28, "", 1, NO_DISPLAY, 5},
-        OutputCase{
-            "FailedKeepsChosenZero", {"hi", "/E:0"}, 28, "", 1, NO_DISPLAY, 0},
-        // After the first failure nothing more is written, and one report
-        // covers the whole run.
-        OutputCase{
-            "FailedOnceBeforeWait", {"hi", "/T:2"}, 28, "", 1, NO_DISPLAY, 1}),
-    [](const ::testing::TestParamInfo<OutputCase>& info) {
-      return std::string(info.param.pszName);
-    });
-
 // The /N report follows a countdown or cancel text that left the cursor
 // mid-line on a line of its own, and never adds an empty line.
 TEST(Driver, FailedNewLogReportStartsOnItsOwnLine) {
-  const std::string strCancel =
-      std::string("3\b \b") + " <ESC> pressed, timer canceled.";
   struct Case {
     std::vector<const char*> aArgs;
     std::string strOut;
   } aCases[] = {
-      {{"/LO", "/N", "/P:3", "hi"}, strCancel + "\n"},
       {{"/LO", "/N", "/P:3", "/SC", "hi"}, " <ESC> pressed, timer canceled.\n"},
       {{"/N", "/SN", "/F", "hi\\n"}, "hi\n"},
-      {{"/N", "/LO", "hi"}, ""},
   };
   for (const Case& c : aCases) {
     fake::Reset();
