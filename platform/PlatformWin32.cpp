@@ -351,9 +351,11 @@ std::string JoinWithCrLf(const SOutPiece* aPieces, int nPieces) {
   return strText;
 }
 
-// A reader that has closed its end of the pipe, or is closing it.
+// A reader that has closed its end of the pipe, is closing it, or is no
+// longer connected (how a pipe whose reader left may also report it).
 bool IsClosedPipe(DWORD dwError) {
-  return dwError == ERROR_BROKEN_PIPE || dwError == ERROR_NO_DATA;
+  return dwError == ERROR_BROKEN_PIPE || dwError == ERROR_NO_DATA ||
+         dwError == ERROR_PIPE_NOT_CONNECTED;
 }
 
 // A console takes the text as UTF-16, which shows every character
