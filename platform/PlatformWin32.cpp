@@ -329,8 +329,36 @@ int PlatformMillisToNextSecond() {
 
 void PlatformSleep(int nMillis) { Sleep(nMillis > 0 ? DWORD(nMillis) : 0); }
 
+// The time zone is the system's, as "time /t" shows it, whatever TZ holds:
+// the C runtime would read TZ in a format of its own and fall back to UTC
+// for a name such as Asia/Tokyo that other shells pass on. Daylight saving
+// is left unknown (-1): no format of the tool shows it.
 bool PlatformLocalTime(std::time_t tTime, std::tm* pTm) {
-  return localtime_s(pTm, &tTime) == 0;
+  long long nSeconds = static_cast<long long>(tTime) + EPOCH_DIFFERENCE;
+  if (nSeconds < 0) return false;
+  std::uint64_t nTicks = std::uint64_t(nSeconds) * TICKS_PER_SECOND;
+  FILETIME tFile = {DWORD(nTicks), DWORD(nTicks >> 32)};
+  SYSTEMTIME tUtc;
+  SYSTEMTIME tLocal;
+  if (!FileTimeToSystemTime(&tFile, &tUtc) ||
+      !SystemTimeToTzSpecificLocalTime(nullptr, &tUtc, &tLocal))
+    return false;
+  static const int s_anDaysBefore[] = {0,   31,  59,  90,  120, 151,
+                                       181, 212, 243, 273, 304, 334};
+  int nYear = tLocal.wYear;
+  bool bLeap = (nYear % 4 == 0 && nYear % 100 != 0) || nYear % 400 == 0;
+  *pTm = std::tm();
+  pTm->tm_year = nYear - 1900;
+  pTm->tm_mon = tLocal.wMonth - 1;
+  pTm->tm_mday = tLocal.wDay;
+  pTm->tm_hour = tLocal.wHour;
+  pTm->tm_min = tLocal.wMinute;
+  pTm->tm_sec = tLocal.wSecond;
+  pTm->tm_wday = tLocal.wDayOfWeek;
+  pTm->tm_yday = s_anDaysBefore[pTm->tm_mon] + tLocal.wDay - 1 +
+                 (bLeap && tLocal.wMonth > 2 ? 1 : 0);
+  pTm->tm_isdst = -1;
+  return true;
 }
 
 // ------------------------------------------------ standard output and error
