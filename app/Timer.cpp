@@ -43,8 +43,9 @@ void CEchoApp::RunTimer() {
   bool bCounting = true;
   // /T:n never reads the keyboard: keys typed meanwhile stay unread for
   // whatever reads the terminal next, and without echo they stay out of
-  // the count on the screen.
-  bool bKeyboard = m_bPause && PlatformKeyboardOpen();
+  // the count on the screen. In the background /P:n counts down without
+  // the keyboard too.
+  bool bKeyboard = m_bPause && PlatformKeyboardOpen(false);
   bool bQuiet = !m_bPause && PlatformEchoOff();
   if (!m_bNoCountdown) WriteText(CString(nCount));
   std::time_t tLast = PlatformNow();
@@ -63,7 +64,7 @@ void CEchoApp::RunTimer() {
     }
     if (!bCounting) {
       // Only a key ends this wait, so a keyboard that is gone ends it too.
-      if (!PlatformKeyboardOpen()) break;
+      if (!PlatformKeyboardOpen(false)) break;
       PlatformWaitForKey(KEY_WAIT_MILLIS);
       continue;
     }
@@ -91,11 +92,12 @@ void CEchoApp::RunTimer() {
 }
 
 void CEchoApp::WaitForKey() {
-  // With no console keyboard nobody can press a key: return at once.
-  if (!PlatformKeyboardOpen()) return;
+  // With no console keyboard nobody can press a key: return at once. In
+  // the background the wait stops until it is in the foreground.
+  if (!PlatformKeyboardOpen(true)) return;
   for (;;) {
     while (!PlatformKeyWaiting()) {
-      if (!PlatformKeyboardOpen()) break;
+      if (!PlatformKeyboardOpen(true)) break;
       PlatformWaitForKey(KEY_WAIT_MILLIS);
     }
     if (!PlatformKeyWaiting() || ReadKeyCode() != 0) break;

@@ -134,7 +134,7 @@ int AppendCalls() { return g_nAppendCalls; }
 
 }  // namespace fake
 
-bool PlatformKeyboardOpen() {
+bool PlatformKeyboardOpen(bool) {
   if (!KeyboardThere()) {
     g_bOpen = false;  // a keyboard that went away is closed
     return false;
