@@ -5,8 +5,9 @@
 // and echo modes are, and Ctrl+C keeps ending the process as the console's
 // processed input makes it do. The state:
 //   UNTOUCHED  CONIN$ is not open; nothing is read.
-//   HELD       CONIN$ is open while a key wait (/P, /P:n) runs, and its
-//              events are taken.
+//   HELD       CONIN$ is open while a key wait (/P, /P:n) runs; events are
+//              taken one at a time, up to the key that the wait reads, and
+//              every later one stays in the buffer for the next reader.
 //   STOPPED    never here: Windows has no job control, and nothing needs
 //              giving back when the process ends, whatever ends it.
 // Only the main flow changes it (there are no signal handlers). A countdown
@@ -116,23 +117,26 @@ void TranslateKey(const KEY_EVENT_RECORD& tKey) {
   }
 }
 
-// Moves every pending console event into the key queue; focus, mouse,
-// menu and resize events are dropped so that the handle stops being
-// signalled. The count of events taken goes to *pnTaken.
-void DrainConsole(DWORD* pnTaken) {
-  *pnTaken = 0;
-  DWORD nEvents = 0;
+// Takes console events up to and including the next key press and queues
+// its codes; the events after it stay in the buffer for the next reader, as
+// with cmd's pause. What comes before it and gives no key (a release, a
+// modifier, focus, mouse, menu or resize) is taken and dropped, so that the
+// handle stops being signalled. False when no key press is there; *pbTook
+// tells whether any event was taken.
+bool TakeNextKey(bool* pbTook) {
+  *pbTook = false;
+  INPUT_RECORD tRecord;
+  DWORD nCount = 0;
   while (g_hConsole != INVALID_HANDLE_VALUE &&
-         GetNumberOfConsoleInputEvents(g_hConsole, &nEvents) && nEvents > 0) {
-    INPUT_RECORD atRecords[16];
-    DWORD nRead = 0;
-    if (!ReadConsoleInputA(g_hConsole, atRecords, 16, &nRead) || nRead == 0)
-      return;
-    *pnTaken += nRead;
-    for (DWORD i = 0; i < nRead; ++i)
-      if (atRecords[i].EventType == KEY_EVENT)
-        TranslateKey(atRecords[i].Event.KeyEvent);
+         PeekConsoleInputA(g_hConsole, &tRecord, 1, &nCount) && nCount == 1) {
+    if (!ReadConsoleInputA(g_hConsole, &tRecord, 1, &nCount) || nCount != 1)
+      return false;
+    *pbTook = true;
+    if (tRecord.EventType != KEY_EVENT) continue;
+    TranslateKey(tRecord.Event.KeyEvent);
+    if (g_nQueueCount > 0) return true;
   }
+  return false;
 }
 
 }  // namespace
@@ -166,10 +170,8 @@ void PlatformKeyboardClose() {
 }
 
 bool PlatformKeyWaiting() {
-  if (g_nQueueCount > 0) return true;
-  DWORD nTaken = 0;
-  DrainConsole(&nTaken);
-  return g_nQueueCount > 0;
+  bool bTook = false;
+  return g_nQueueCount > 0 || TakeNextKey(&bTook);
 }
 
 int PlatformReadKey() { return PlatformKeyWaiting() ? Dequeue() : 0; }
@@ -192,10 +194,8 @@ bool PlatformWaitForKey(int nMillis) {
       Sleep(dwLeft);
       return false;
     }
-    DWORD nTaken = 0;
-    DrainConsole(&nTaken);
-    if (g_nQueueCount > 0) return true;
-    if (nTaken == 0)
-      Sleep(dwLeft < IDLE_REST_MILLIS ? dwLeft : IDLE_REST_MILLIS);
+    bool bTook = false;
+    if (TakeNextKey(&bTook)) return true;
+    if (!bTook) Sleep(dwLeft < IDLE_REST_MILLIS ? dwLeft : IDLE_REST_MILLIS);
   }
 }
