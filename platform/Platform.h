@@ -52,13 +52,16 @@ bool PlatformWaitForKey(int nMillis);
 // Current calendar time in whole seconds.
 std::time_t PlatformNow();
 
-// Milliseconds until the clock's whole second next changes (1 to 1000).
-int PlatformMillisToNextSecond();
+// Milliseconds on a steady clock, which only moves forward, at the pace of
+// real time, whatever happens to the calendar clock (set, stepped, frozen).
+long long PlatformSteadyMillis();
 
 // Sleeps for nMillis without reading the keyboard.
 void PlatformSleep(int nMillis);
 
-// Local broken-down time of tTime; false when it cannot be converted.
+// Local broken-down time of tTime, in the system's time zone (on POSIX as
+// TZ names it, on Windows as its own settings give it); false when it
+// cannot be converted.
 bool PlatformLocalTime(std::time_t tTime, std::tm* pTm);
 
 // ---------------------------------------------------------- standard output

@@ -82,19 +82,18 @@ CString PlatformErrorText(int nError) { return CString(std::strerror(nError)); }
 
 // -------------------------------------------------------------------- clock
 
-// time() may lag the real-time clock by a tick; both readings come from the
-// same clock so that a wake-up at the second's change sees the new second.
 std::time_t PlatformNow() {
   struct timespec tNow;
   clock_gettime(CLOCK_REALTIME, &tNow);
   return tNow.tv_sec;
 }
 
-int PlatformMillisToNextSecond() {
+// Whole milliseconds, so a sleep until the next second never ends short of
+// it.
+long long PlatformSteadyMillis() {
   struct timespec tNow;
-  clock_gettime(CLOCK_REALTIME, &tNow);
-  long nMillis = (1000000000L - tNow.tv_nsec + 999999L) / 1000000L;
-  return nMillis < 1 ? 1 : int(nMillis);
+  clock_gettime(CLOCK_MONOTONIC, &tNow);
+  return static_cast<long long>(tNow.tv_sec) * 1000 + tNow.tv_nsec / 1000000;
 }
 
 void PlatformSleep(int nMillis) {

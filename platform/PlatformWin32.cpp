@@ -134,16 +134,13 @@ std::uint64_t FileTimeNow() {
 
 // -------------------------------------------------------------------- clock
 
-// Both readings come from the system time, the clock that time() and the
-// file times use, so a wake-up at the second's change sees the new second.
 std::time_t PlatformNow() {
   return std::time_t(FileTimeNow() / TICKS_PER_SECOND - EPOCH_DIFFERENCE);
 }
 
-int PlatformMillisToNextSecond() {
-  std::uint64_t nTicks = TICKS_PER_SECOND - FileTimeNow() % TICKS_PER_SECOND;
-  int nMillis = int((nTicks + 9999u) / 10000u);
-  return nMillis < 1 ? 1 : nMillis;
+// Counts from the system's start; a change of the system time leaves it.
+long long PlatformSteadyMillis() {
+  return static_cast<long long>(GetTickCount64());
 }
 
 void PlatformSleep(int nMillis) { Sleep(nMillis > 0 ? DWORD(nMillis) : 0); }

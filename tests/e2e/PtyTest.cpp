@@ -730,6 +730,14 @@ INSTANTIATE_TEST_SUITE_P(
                   Shim("SHIM_AFTER_GIVE", SIGTSTP),
                   "sx",
                   0},
+        // The wall clock stands still; the wait keeps time all the same.
+        OwnerCase{"FrozenCalendarClock",
+                  SCRIPT,
+                  {"command -v faketime >/dev/null || exit 77; faketime -f "
+                   "'2026-12-08 12:00:00' \"$ZARVO\" msg /T:2"},
+                  {"FAKETIME_DONT_FAKE_MONOTONIC=1", ASAN_PRELOAD},
+                  "x",
+                  0},
         OwnerCase{
             "StoppedPauseKilled", SHELL, {"\"$ZARVO\" /P msg"}, {}, "tzk", 0},
         OwnerCase{"TimedPauseInBackgroundEnds",
