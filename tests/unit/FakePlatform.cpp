@@ -1,5 +1,6 @@
 #include "FakePlatform.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -34,9 +35,13 @@ std::vector<ClockJump> g_aJumps;
 std::vector<ReadDelay> g_aReadDelays;
 std::map<std::string, std::string> g_mapEnv;
 std::map<std::string, std::string> g_mapFiles;
-int g_nDeleteResult = DELETE_OK;
+int g_nOpenError = 0;
 int g_nAppendError = 0;
+std::size_t g_nAppendRoom = 0;
 int g_nAppendCalls = 0;
+std::size_t g_nMaxAppend = 0;
+std::string* g_pOpenLog = nullptr;
+std::size_t g_nLogStart = 0;
 long g_nIdlePolls = 0;
 bool g_bEchoOff = false;
 int g_nEchoOffCount = 0;
@@ -89,9 +94,12 @@ void Reset(std::time_t tStart, int nStartMillis) {
   g_aReadDelays.clear();
   g_mapEnv.clear();
   g_mapFiles.clear();
-  g_nDeleteResult = DELETE_OK;
+  g_nOpenError = 0;
   g_nAppendError = 0;
+  g_nAppendRoom = 0;
   g_nAppendCalls = 0;
+  g_nMaxAppend = 0;
+  g_pOpenLog = nullptr;
   g_nIdlePolls = 0;
   g_bEchoOff = false;
   g_nEchoOffCount = 0;
@@ -127,10 +135,12 @@ std::string Stderr() { return g_strStderr; }
 void SetEnv(const std::string& strName, const std::string& strValue) {
   g_mapEnv[strName] = strValue;
 }
-int& DeleteResult() { return g_nDeleteResult; }
+int& OpenError() { return g_nOpenError; }
 int& AppendError() { return g_nAppendError; }
+std::size_t& AppendRoom() { return g_nAppendRoom; }
 std::map<std::string, std::string>& Files() { return g_mapFiles; }
 int AppendCalls() { return g_nAppendCalls; }
+std::size_t MaxAppend() { return g_nMaxAppend; }
 
 }  // namespace fake
 
@@ -237,18 +247,35 @@ bool PlatformGetEnv(const char* pszName, CString& strValue) {
   return it != g_mapEnv.end();
 }
 
-int PlatformDeleteFile(const char* pszPath) {
-  auto it = g_mapFiles.find(pszPath);
-  if (it == g_mapFiles.end()) return DELETE_MISSING;
-  if (g_nDeleteResult == DELETE_OK) g_mapFiles.erase(it);
-  return g_nDeleteResult;
+void PlatformLogPath(CString&) {}
+
+int PlatformLogOpen(const char* pszPath, bool bEmpty, SLogFile&) {
+  if (g_nOpenError != 0) return g_nOpenError;
+  g_pOpenLog = &g_mapFiles[pszPath];
+  if (bEmpty) g_pOpenLog->clear();
+  g_nLogStart = g_pOpenLog->size();
+  return 0;
 }
 
-int PlatformAppendFile(const char* pszPath, const char* pData,
-                       std::size_t nLength, const char* pTail,
-                       std::size_t nTail) {
+int PlatformLogWrite(SLogFile&, const SLogPiece* aPieces, int nPieces) {
   ++g_nAppendCalls;
-  if (g_nAppendError != 0) return g_nAppendError;
-  g_mapFiles[pszPath].append(pData, nLength).append(pTail, nTail);
+  std::size_t nSize = 0;
+  for (int i = 0; i < nPieces; ++i) nSize += aPieces[i].nLength;
+  if (nSize > g_nMaxAppend) g_nMaxAppend = nSize;
+  for (int i = 0; i < nPieces; ++i) {
+    std::size_t nTake = aPieces[i].nLength;
+    std::size_t nHeld = g_pOpenLog->size() - g_nLogStart;
+    if (g_nAppendError != 0)
+      nTake =
+          std::min(nTake, g_nAppendRoom > nHeld ? g_nAppendRoom - nHeld : 0);
+    g_pOpenLog->append(aPieces[i].pData, nTake);
+    if (nTake < aPieces[i].nLength) return g_nAppendError;
+  }
+  return 0;
+}
+
+int PlatformLogClose(SLogFile&, bool bTakeBack) {
+  if (bTakeBack) g_pOpenLog->resize(g_nLogStart);
+  g_pOpenLog = nullptr;
   return 0;
 }

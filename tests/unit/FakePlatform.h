@@ -63,10 +63,14 @@ std::string Stderr();
 
 // Environment and files.
 void SetEnv(const std::string& strName, const std::string& strValue);
-int& DeleteResult();  // what PlatformDeleteFile answers for an existing file
-int& AppendError();   // every append fails with this error number (0: none)
+int& OpenError();  // every open of a log fails with this error number
+// With AppendError set, a write fails with it once the entry has
+// AppendRoom bytes in the file (0 by default: at once).
+int& AppendError();
+std::size_t& AppendRoom();
 std::map<std::string, std::string>& Files();
-int AppendCalls();
+int AppendCalls();        // write requests
+std::size_t MaxAppend();  // the largest write request in bytes
 
 }  // namespace fake
 

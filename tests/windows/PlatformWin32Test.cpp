@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "../../platform/PlatformWin32.cpp"
@@ -71,9 +72,20 @@ bool RunningOnWine() {
          GetProcAddress(hNtdll, "wine_get_version") != nullptr;
 }
 
+// One entry as the log writer hands it over; 0, or the error.
+int Log(const std::string& strPath, const std::string& strData,
+        bool bEmpty = false) {
+  SLogFile log;
+  int nError = PlatformLogOpen(strPath.c_str(), bEmpty, log);
+  if (nError != 0) return nError;
+  SLogPiece tPiece = {strData.data(), strData.size()};
+  nError = PlatformLogWrite(log, &tPiece, 1);
+  int nClose = PlatformLogClose(log, nError != 0);
+  return nError != 0 ? nError : nClose;
+}
+
 bool Append(const std::string& strPath, const std::string& strData) {
-  return PlatformAppendFile(strPath.c_str(), strData.data(), strData.size()) ==
-         0;
+  return Log(strPath, strData) == 0;
 }
 
 // ------------------------------------------------------------------ append
@@ -99,7 +111,7 @@ TEST(Win32Append, EmptyEntryCreatesAnEmptyFile) {
 TEST(Win32Append, FailsForMissingFolderAndForAFolder) {
   TempFolder folder;
   std::string strMissing = folder.File("missing\\run.log");
-  int nError = PlatformAppendFile(strMissing.c_str(), "x\r\n", 3);
+  int nError = Log(strMissing, "x\r\n");
   EXPECT_EQ(nError, int(ERROR_PATH_NOT_FOUND));
   // The system's own words, on one line.
   CString strReason = PlatformErrorText(nError);
@@ -189,17 +201,30 @@ TEST(Win32Append, ConcurrentWritersKeepEveryEntryWhole) {
   EXPECT_EQ(nLines, WRITERS * ENTRIES);
 }
 
-// A path in one pair of double quotes, as "set ZARVO_LOG="..."" leaves it,
-// names the file without them.
-TEST(Win32Append, QuotedPathNamesTheFileWithoutQuotes) {
-  TempFolder folder;
-  std::string strLog = folder.File("a b.log");
-  EXPECT_TRUE(Append("\"" + strLog + "\"", "x\r\n"));
-  EXPECT_EQ(ReadAll(strLog), "x\r\n");
-  EXPECT_EQ(PlatformDeleteFile(("\"" + strLog + "\"").c_str()), DELETE_OK);
-  EXPECT_FALSE(Exists(strLog));
-  // A lone quote is no pair: such a name cannot be made.
-  EXPECT_FALSE(Append("\"" + strLog, "x\r\n"));
+// Every double quote goes, wherever cmd users put it; nothing left means
+// no log. A path beyond 259 characters goes in its \\?\ form.
+TEST(Win32Path, QuotesDroppedLongPathsExtended) {
+  for (auto c : {std::make_pair("\"C:\\My Logs\"\\a.log", "C:\\My Logs\\a.log"),
+                 std::make_pair("\"\"", "")}) {
+    CString strPath(c.first);
+    PlatformLogPath(strPath);
+    EXPECT_STREQ(strPath.GetString(), c.second);
+  }
+  wchar_t szHere[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, szHere);
+  std::wstring strHere = szHere;
+  if (strHere.back() != L'\\') strHere += L'\\';
+  std::wstring strLong(300, L'n');
+  std::pair<std::wstring, std::wstring> aCases[] = {
+      {L"C:\\short.log", L"C:\\short.log"},
+      {L"sub\\" + strLong, L"\\\\?\\" + strHere + L"sub\\" + strLong},
+      {L"C:\\x\\" + strLong, L"\\\\?\\C:\\x\\" + strLong},
+      {L"C:/x/./y/../" + strLong, L"\\\\?\\C:\\x\\" + strLong},
+      {L"\\\\srv\\share\\" + strLong, L"\\\\?\\UNC\\srv\\share\\" + strLong},
+      {L"\\\\?\\C:\\" + strLong, L"\\\\?\\C:\\" + strLong}};
+  for (const auto& c : aCases)
+    EXPECT_TRUE(ExtendedPath(c.first) == c.second)
+        << Utf8FromWide(c.first.data(), 20);
 }
 
 // Text from the system's UTF-16 interfaces becomes UTF-8; a surrogate
@@ -225,32 +250,67 @@ TEST(Win32Text, Utf16BecomesUtf8) {
   }
 }
 
-// ------------------------------------------------------------------ delete
+// ---------------------------------------------------------------------- /N
 
-TEST(Win32Delete, TellsMissingFromFailed) {
+// /N empties the file in place: another name of it (a hard link) sees the
+// new entry. A read-only file and a folder are left as they are.
+TEST(Win32NewLog, EmptiesInPlaceOrNotAtAll) {
   TempFolder folder;
   std::string strLog = folder.File("run.log");
-  ASSERT_TRUE(Append(strLog, "x"));
-  EXPECT_EQ(PlatformDeleteFile(strLog.c_str()), DELETE_OK);
-  EXPECT_FALSE(Exists(strLog));
-  EXPECT_EQ(PlatformDeleteFile(strLog.c_str()), DELETE_MISSING);
-  EXPECT_EQ(PlatformDeleteFile(folder.File("no\\such.log").c_str()),
-            DELETE_MISSING);
+  ASSERT_TRUE(Append(strLog, "old\r\n"));
+  ASSERT_TRUE(CreateHardLinkA(folder.File("twin.log").c_str(), strLog.c_str(),
+                              nullptr));
+  EXPECT_EQ(Log(strLog, "new\r\n", true), 0);
+  EXPECT_EQ(ReadAll(folder.File("twin.log")), "new\r\n");
+  EXPECT_EQ(Log(folder.File("fresh.log"), "x", true), 0);
+  EXPECT_EQ(ReadAll(folder.File("fresh.log")), "x");
+
+  SetFileAttributesA(strLog.c_str(), FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(Log(strLog, "lost\r\n", true), int(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(ReadAll(strLog), "new\r\n");
   CreateDirectoryA(folder.File("dir").c_str(), nullptr);
-  EXPECT_EQ(PlatformDeleteFile(folder.File("dir").c_str()), DELETE_FAILED);
+  EXPECT_NE(Log(folder.File("dir"), "x", true), 0);
+  // A device is written to as it is.
+  EXPECT_EQ(Log("NUL", "x", true), 0);
 }
 
-TEST(Win32Delete, FileInUseWithoutDeleteSharingFails) {
+// A failed entry is taken back, but never past what another writer
+// appended meanwhile.
+TEST(Win32NewLog, TakesBackOnlyItsOwnBytes) {
   TempFolder folder;
-  std::string strLog = folder.File("busy.log");
-  ASSERT_TRUE(Append(strLog, "kept\r\n"));
-  HANDLE hHolder = CreateFileA(strLog.c_str(), GENERIC_READ,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                               OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(hHolder, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(PlatformDeleteFile(strLog.c_str()), DELETE_FAILED);
-  CloseHandle(hHolder);
-  EXPECT_EQ(ReadAll(strLog), "kept\r\n");
+  std::string strLog = folder.File("run.log");
+  ASSERT_TRUE(Append(strLog, "old\r\n"));
+  for (bool bOther : {false, true}) {
+    SLogFile log;
+    ASSERT_EQ(PlatformLogOpen(strLog.c_str(), false, log), 0);
+    SLogPiece tPiece = {"part", 4};
+    EXPECT_EQ(PlatformLogWrite(log, &tPiece, 1), 0);
+    if (bOther) log.nWritten = 2;  // as if 2 bytes came from someone else
+    EXPECT_EQ(PlatformLogClose(log, true), 0);
+    EXPECT_EQ(ReadAll(strLog), bOther ? "old\r\npart" : "old\r\n");
+  }
+}
+
+// A named pipe that a log reader serves gets the entry.
+TEST(Win32Targets, NamedPipeReaderGetsTheEntry) {
+  std::string strPipe =
+      "\\\\.\\pipe\\zarvo-test-" + std::to_string(GetCurrentProcessId());
+  HANDLE hServer =
+      CreateNamedPipeA(strPipe.c_str(), PIPE_ACCESS_INBOUND,
+                       PIPE_TYPE_BYTE | PIPE_WAIT, 1, 0, 4096, 0, nullptr);
+  ASSERT_NE(hServer, INVALID_HANDLE_VALUE);
+  std::string strGot;
+  std::thread reader([hServer, &strGot] {
+    ConnectNamedPipe(hServer, nullptr);
+    char abBuffer[256];
+    DWORD dwRead = 0;
+    while (ReadFile(hServer, abBuffer, sizeof abBuffer, &dwRead, nullptr))
+      strGot.append(abBuffer, dwRead);
+  });
+  EXPECT_EQ(Log(strPipe, "to the pipe\r\n"), 0);
+  reader.join();
+  CloseHandle(hServer);
+  EXPECT_EQ(strGot, "to the pipe\r\n");
 }
 
 // ------------------------------------------------------------- environment
