@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -292,6 +294,95 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(info.param.pszName);
     });
 
+// ---------------------------------------------------- the file as it was
+
+// /N empties the log in place: the link, the target's inode, mode, owner
+// and group stay; a device stays a device; a file the user may not write
+// stays as it was, with the /N report.
+TEST(LogInPlaceE2E, NewLogEmptiesWithoutReplacing) {
+  e2e::TempDir dir;
+  ASSERT_EQ(chmod(dir.Path().c_str(), 0777), 0);
+  std::string strTarget = dir.File("2026-12-08.log");
+  e2e::WriteFile(strTarget, "old\r\n");
+  ASSERT_EQ(chmod(strTarget.c_str(), 0664), 0);
+  if (geteuid() == 0) {
+    ASSERT_EQ(chown(strTarget.c_str(), 65534, 100), 0);
+  }
+  ASSERT_EQ(symlink("2026-12-08.log", dir.File("current.log").c_str()), 0);
+  struct stat tBefore, tAfter;
+  ASSERT_EQ(stat(strTarget.c_str(), &tBefore), 0);
+  e2e::RunResult result =
+      RunLogged(dir, dir.File("current.log").c_str(), {"/N", "fresh"});
+  EXPECT_EQ(result.strOut + result.strErr, "fresh\n");
+  EXPECT_TRUE(lstat(dir.File("current.log").c_str(), &tAfter) == 0 &&
+              S_ISLNK(tAfter.st_mode));
+  ASSERT_EQ(stat(strTarget.c_str(), &tAfter), 0);
+  EXPECT_TRUE(
+      tAfter.st_ino == tBefore.st_ino && tAfter.st_mode == tBefore.st_mode &&
+      tAfter.st_uid == tBefore.st_uid && tAfter.st_gid == tBefore.st_gid);
+  EXPECT_EQ(e2e::ReadFile(strTarget), "fresh\r\n");
+
+  std::string strNull = dir.File("null");
+  if (mknod(strNull.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
+    result = RunLogged(dir, strNull.c_str(), {"/N", "x"});
+    EXPECT_EQ(result.strOut + result.strErr, "x\n");
+    EXPECT_TRUE(stat(strNull.c_str(), &tAfter) == 0 && S_ISCHR(tAfter.st_mode));
+  }
+
+  std::string strAudit = dir.File("audit.log");
+  e2e::WriteFile(strAudit, "audit\r\n");
+  ASSERT_EQ(chmod(strAudit.c_str(), 0444), 0);
+  ASSERT_EQ(stat(strAudit.c_str(), &tBefore), 0);
+  e2e::RunOptions options;
+  options.aArgs = {"/N", "x"};
+  options.aEnv = {"ZARVO_LOG=" + strAudit};
+  options.bUnprivileged = true;
+  result = e2e::Run(options);
+  EXPECT_EQ(result.strOut + result.strErr,
+            "x\nZarvo was unable to write to the log file.\n");
+  EXPECT_TRUE(stat(strAudit.c_str(), &tAfter) == 0 &&
+              tAfter.st_ino == tBefore.st_ino);
+  EXPECT_EQ(e2e::ReadFile(strAudit), "audit\r\n");
+}
+
+// An entry that does not fit under a file size limit (ulimit -f) is taken
+// back whole: the file as it was, one line on standard error, the run as
+// without a log.
+TEST(LogWholeE2E, SizeLimitLeavesNoFragment) {
+  e2e::TempDir dir;
+  std::string strLog = dir.File("limited.log");
+  std::string strOld(4090, 'o');
+  e2e::WriteFile(strLog, strOld);
+  e2e::RunOptions options;
+  options.aArgs = {"hello world", "/E:2"};
+  options.aEnv = {"ZARVO_LOG=" + strLog};
+  options.nFileSizeLimit = 4096;
+  e2e::RunResult result = e2e::Run(options);
+  EXPECT_EQ(result.strOut, "hello world\n");
+  EXPECT_EQ(result.strErr, "zarvo: cannot write to the log file " + strLog +
+                               ": " + std::strerror(EFBIG) + "\n");
+  EXPECT_EQ(result.nExitCode, 2);
+  EXPECT_EQ(e2e::ReadFile(strLog), strOld);
+}
+
+// On a full disk no fragment stays, and the next entry starts a clean line.
+TEST(LogWholeE2E, FullDiskLeavesNoFragment) {
+  e2e::TempDir dir;
+  std::string strDisk = dir.File("disk");
+  std::filesystem::create_directory(strDisk);
+  if (mount("tmpfs", strDisk.c_str(), "tmpfs", 0, "size=64k") != 0)
+    GTEST_SKIP() << "mounting a small tmpfs needs root";
+  std::string strLog = strDisk + "/b.log";
+  RunLogged(dir, strLog.c_str(), {"/LO", "step 2 done"});
+  e2e::RunResult result =
+      RunLogged(dir, strLog.c_str(), {"/LO", "/R:5000", "step 3 output "});
+  EXPECT_EQ(result.strErr, "zarvo: cannot write to the log file " + strLog +
+                               ": " + std::strerror(ENOSPC) + "\n");
+  RunLogged(dir, strLog.c_str(), {"/LO", "step 4 done"});
+  EXPECT_EQ(e2e::ReadFile(strLog), "step 2 done\r\nstep 4 done\r\n");
+  umount2(strDisk.c_str(), MNT_DETACH);
+}
+
 // ------------------------------------------------------------ concurrency
 
 // Distinct messages of different lengths, so that a torn or mixed entry
@@ -314,10 +405,10 @@ std::string Line100(int nWriter, int nLine) {
 typedef std::string (*TextFunction)(int nWriter, int nText);
 
 // In a forked child: runs zarvo once for each of this writer's nCount texts,
-// one after the other, with the environment strEnv (none when empty) and
-// standard output on nStdout (/dev/null when -1); never returns.
+// one after the other, with the environment aEnv and standard output on
+// nStdout (/dev/null when -1); never returns.
 [[noreturn]] void WriterLoop(int nWriter, int nCount, TextFunction pfnText,
-                             const std::string& strEnv, int nStdout) {
+                             std::vector<std::string> aEnv, int nStdout) {
   posix_spawn_file_actions_t tActions;
   posix_spawn_file_actions_init(&tActions);
   if (nStdout < 0)
@@ -325,14 +416,15 @@ typedef std::string (*TextFunction)(int nWriter, int nText);
   else
     posix_spawn_file_actions_adddup2(&tActions, nStdout, 1);
   std::string strBinary = e2e::BinaryPath();
-  std::string strVar = strEnv;
-  char* apEnv[] = {strVar.empty() ? nullptr : &strVar[0], nullptr};
+  std::vector<char*> apEnv;
+  for (std::string& strVar : aEnv) apEnv.push_back(&strVar[0]);
+  apEnv.push_back(nullptr);
   for (int m = 0; m < nCount; ++m) {
     std::string strText = pfnText(nWriter, m);
     char* apArgv[] = {&strBinary[0], &strText[0], nullptr};
     pid_t nPid = 0;
     if (posix_spawn(&nPid, strBinary.c_str(), &tActions, nullptr, apArgv,
-                    apEnv) != 0)
+                    apEnv.data()) != 0)
       _exit(2);
     int nStatus = 0;
     if (waitpid(nPid, &nStatus, 0) != nPid || !WIFEXITED(nStatus) ||
@@ -344,11 +436,12 @@ typedef std::string (*TextFunction)(int nWriter, int nText);
 
 // Starts nWriters writers at once; they run until WaitWriters.
 std::vector<pid_t> StartWriters(int nWriters, int nCount, TextFunction pfnText,
-                                const std::string& strEnv, int nStdout) {
+                                const std::vector<std::string>& aEnv,
+                                int nStdout) {
   std::vector<pid_t> aChildren;
   for (int w = 0; w < nWriters; ++w) {
     pid_t nPid = fork();
-    if (nPid == 0) WriterLoop(w, nCount, pfnText, strEnv, nStdout);
+    if (nPid == 0) WriterLoop(w, nCount, pfnText, aEnv, nStdout);
     if (nPid > 0) aChildren.push_back(nPid);
   }
   return aChildren;
@@ -397,8 +490,25 @@ TEST(LogConcurrencyE2E, SimultaneousWritersKeepEveryEntryWhole) {
   e2e::TempDir dir;
   std::string strLog = dir.File("shared.log");
   WaitWriters(
-      StartWriters(WRITERS, MESSAGES, Message, "ZARVO_LOG=" + strLog, -1),
+      StartWriters(WRITERS, MESSAGES, Message, {"ZARVO_LOG=" + strLog}, -1),
       WRITERS);
+  ExpectEveryLineOnce(e2e::ReadFile(strLog), "\r\n", WRITERS, MESSAGES,
+                      Message);
+}
+
+// Appends that an NFS client makes (size lookup, pause, write there) keep
+// every entry whole: the writers take turns by the lock.
+TEST(LogConcurrencyE2E, NonAtomicAppendsKeepEveryEntryWhole) {
+  const int WRITERS = 8;
+  const int MESSAGES = 60;
+  e2e::TempDir dir;
+  std::string strLog = dir.File("nfs.log");
+  WaitWriters(StartWriters(WRITERS, MESSAGES, Message,
+                           {"ZARVO_LOG=" + strLog,
+                            std::string("LD_PRELOAD=") + ZARVO_NFS_SHIM,
+                            "ASAN_OPTIONS=verify_asan_link_order=0"},
+                           -1),
+              WRITERS);
   ExpectEveryLineOnce(e2e::ReadFile(strLog), "\r\n", WRITERS, MESSAGES,
                       Message);
 }
@@ -412,13 +522,13 @@ TEST(OutputConcurrencyE2E, ParallelJobsKeepEveryLineWhole) {
   std::string strFile = dir.File("shared.out");
   int nFile = open(strFile.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0644);
   ASSERT_GE(nFile, 0);
-  WaitWriters(StartWriters(JOBS, LINES, Line100, "", nFile), JOBS);
+  WaitWriters(StartWriters(JOBS, LINES, Line100, {}, nFile), JOBS);
   close(nFile);
   ExpectEveryLineOnce(e2e::ReadFile(strFile), "\n", JOBS, LINES, Line100);
 
   int anPipe[2];
   ASSERT_EQ(pipe(anPipe), 0);
-  std::vector<pid_t> aJobs = StartWriters(JOBS, LINES, Line100, "", anPipe[1]);
+  std::vector<pid_t> aJobs = StartWriters(JOBS, LINES, Line100, {}, anPipe[1]);
   close(anPipe[1]);
   std::string strPiped;
   char abBuf[65536];
