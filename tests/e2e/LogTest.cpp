@@ -294,93 +294,86 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(info.param.pszName);
     });
 
-// ---------------------------------------------------- the file as it was
+// ------------------------------------------------------ shared log files
 
-// /N empties the log in place: the link, the target's inode, mode, owner
-// and group stay; a device stays a device; a file the user may not write
-// stays as it was, with the /N report.
-TEST(LogInPlaceE2E, NewLogEmptiesWithoutReplacing) {
-  e2e::TempDir dir;
-  ASSERT_EQ(chmod(dir.Path().c_str(), 0777), 0);
-  std::string strTarget = dir.File("2026-12-08.log");
-  e2e::WriteFile(strTarget, "old\r\n");
-  ASSERT_EQ(chmod(strTarget.c_str(), 0664), 0);
-  if (geteuid() == 0) {
-    ASSERT_EQ(chown(strTarget.c_str(), 65534, 100), 0);
-  }
-  ASSERT_EQ(symlink("2026-12-08.log", dir.File("current.log").c_str()), 0);
-  struct stat tBefore, tAfter;
-  ASSERT_EQ(stat(strTarget.c_str(), &tBefore), 0);
-  e2e::RunResult result =
-      RunLogged(dir, dir.File("current.log").c_str(), {"/N", "fresh"});
-  EXPECT_EQ(result.strOut + result.strErr, "fresh\n");
-  EXPECT_TRUE(lstat(dir.File("current.log").c_str(), &tAfter) == 0 &&
-              S_ISLNK(tAfter.st_mode));
-  ASSERT_EQ(stat(strTarget.c_str(), &tAfter), 0);
-  EXPECT_TRUE(
-      tAfter.st_ino == tBefore.st_ino && tAfter.st_mode == tBefore.st_mode &&
-      tAfter.st_uid == tBefore.st_uid && tAfter.st_gid == tBefore.st_gid);
-  EXPECT_EQ(e2e::ReadFile(strTarget), "fresh\r\n");
-
-  std::string strNull = dir.File("null");
-  if (mknod(strNull.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
-    result = RunLogged(dir, strNull.c_str(), {"/N", "x"});
-    EXPECT_EQ(result.strOut + result.strErr, "x\n");
-    EXPECT_TRUE(stat(strNull.c_str(), &tAfter) == 0 && S_ISCHR(tAfter.st_mode));
-  }
-
-  std::string strAudit = dir.File("audit.log");
-  e2e::WriteFile(strAudit, "audit\r\n");
-  ASSERT_EQ(chmod(strAudit.c_str(), 0444), 0);
-  ASSERT_EQ(stat(strAudit.c_str(), &tBefore), 0);
-  e2e::RunOptions options;
-  options.aArgs = {"/N", "x"};
-  options.aEnv = {"ZARVO_LOG=" + strAudit};
-  options.bUnprivileged = true;
-  result = e2e::Run(options);
-  EXPECT_EQ(result.strOut + result.strErr,
-            "x\nZarvo was unable to write to the log file.\n");
-  EXPECT_TRUE(stat(strAudit.c_str(), &tAfter) == 0 &&
-              tAfter.st_ino == tBefore.st_ino);
-  EXPECT_EQ(e2e::ReadFile(strAudit), "audit\r\n");
+void SharedFile(const std::string& strPath, const char* pszText, int nMode) {
+  e2e::WriteFile(strPath, pszText);
+  chmod(strPath.c_str(), mode_t(nMode));
+  EXPECT_TRUE(geteuid() != 0 || chown(strPath.c_str(), 65534, 100) == 0);
 }
 
-// An entry that does not fit under a file size limit (ulimit -f) is taken
-// back whole: the file as it was, one line on standard error, the run as
-// without a log.
-TEST(LogWholeE2E, SizeLimitLeavesNoFragment) {
-  e2e::TempDir dir;
-  std::string strLog = dir.File("limited.log");
-  std::string strOld(4090, 'o');
-  e2e::WriteFile(strLog, strOld);
-  e2e::RunOptions options;
-  options.aArgs = {"hello world", "/E:2"};
-  options.aEnv = {"ZARVO_LOG=" + strLog};
-  options.nFileSizeLimit = 4096;
-  e2e::RunResult result = e2e::Run(options);
-  EXPECT_EQ(result.strOut, "hello world\n");
-  EXPECT_EQ(result.strErr, "zarvo: cannot write to the log file " + strLog +
-                               ": " + std::strerror(EFBIG) + "\n");
-  EXPECT_EQ(result.nExitCode, 2);
-  EXPECT_EQ(e2e::ReadFile(strLog), strOld);
+// What a shared file is: the name's type (a link), the file's inode, type,
+// mode, owner and group; empty when there is none.
+std::vector<unsigned long long> Identity(const std::string& strPath) {
+  struct stat tName, tFile;
+  if (lstat(strPath.c_str(), &tName) != 0 || stat(strPath.c_str(), &tFile) != 0)
+    return {};
+  return {tName.st_mode, tFile.st_ino, tFile.st_mode, tFile.st_uid,
+          tFile.st_gid};
 }
 
-// On a full disk no fragment stays, and the next entry starts a clean line.
-TEST(LogWholeE2E, FullDiskLeavesNoFragment) {
+// A log that others share stays what it is: /N empties it in place or not
+// at all (a file the user may not write), and an entry that does not fit
+// (a size limit, a full disk) leaves no fragment. The device node and the
+// small tmpfs need root.
+TEST(SharedLogE2E, LeftAsFoundButTheEntry) {
   e2e::TempDir dir;
-  std::string strDisk = dir.File("disk");
-  std::filesystem::create_directory(strDisk);
-  if (mount("tmpfs", strDisk.c_str(), "tmpfs", 0, "size=64k") != 0)
-    GTEST_SKIP() << "mounting a small tmpfs needs root";
-  std::string strLog = strDisk + "/b.log";
-  RunLogged(dir, strLog.c_str(), {"/LO", "step 2 done"});
-  e2e::RunResult result =
-      RunLogged(dir, strLog.c_str(), {"/LO", "/R:5000", "step 3 output "});
-  EXPECT_EQ(result.strErr, "zarvo: cannot write to the log file " + strLog +
-                               ": " + std::strerror(ENOSPC) + "\n");
-  RunLogged(dir, strLog.c_str(), {"/LO", "step 4 done"});
-  EXPECT_EQ(e2e::ReadFile(strLog), "step 2 done\r\nstep 4 done\r\n");
-  umount2(strDisk.c_str(), MNT_DETACH);
+  chmod(dir.Path().c_str(), 0777);
+  SharedFile(dir.File("t.log"), "old\r\n", 0664);
+  EXPECT_EQ(symlink("t.log", dir.File("cur.log").c_str()), 0);
+  SharedFile(dir.File("a.log"), "audit\r\n", 0444);
+  SharedFile(dir.File("l.log"), "old\r\n", 0644);
+  mknod(dir.File("null").c_str(), S_IFCHR | 0666, makedev(1, 3));
+  mkdir(dir.File("disk").c_str(), 0777);
+  if (mount("tmpfs", dir.File("disk").c_str(), "tmpfs", 0, "size=64k") == 0)
+    SharedFile(dir.File("disk/b.log"), "step 2\r\n", 0644);
+  struct {
+    const char* pszLog;
+    Args aArgs;
+    const char* pszOut;
+    int nReported;  // the error told on standard error, or 0
+    const char* pszAfter;
+    long long nFileSizeLimit;
+    bool bUnprivileged;
+  } aCases[] = {
+      {"cur.log", {"/N", "fresh"}, "fresh\n", 0, "fresh\r\n", 0, false},
+      {"a.log",
+       {"/N", "x"},
+       "x\nZarvo was unable to write to the log file.\n",
+       0,
+       "audit\r\n",
+       0,
+       true},
+      {"null", {"/N", "x"}, "x\n", 0, "", 0, false},
+      {"l.log", {"hello world"}, "hello world\n", EFBIG, "old\r\n", 16, false},
+      {"disk/b.log",
+       {"/LO", "/R:5000", "step 3 output "},
+       "",
+       ENOSPC,
+       "step 2\r\n",
+       0,
+       false}};
+  for (const auto& c : aCases) {
+    std::string strLog = dir.File(c.pszLog);
+    std::vector<unsigned long long> anBefore = Identity(strLog);
+    if (anBefore.empty()) continue;  // not made: no root
+    e2e::RunOptions options;
+    options.aArgs = c.aArgs;
+    options.aEnv = {"ZARVO_LOG=" + strLog};
+    options.nFileSizeLimit = c.nFileSizeLimit;
+    options.bUnprivileged = c.bUnprivileged;
+    e2e::RunResult result = e2e::Run(options);
+    EXPECT_EQ(result.strOut, c.pszOut) << c.pszLog;
+    EXPECT_EQ(result.strErr, c.nReported == 0
+                                 ? ""
+                                 : "zarvo: cannot write to the log file " +
+                                       strLog + ": " +
+                                       std::strerror(c.nReported) + "\n");
+    EXPECT_EQ(result.nExitCode, 0) << c.pszLog;
+    EXPECT_EQ(Identity(strLog), anBefore) << c.pszLog;
+    EXPECT_EQ(e2e::ReadFile(strLog), c.pszAfter) << c.pszLog;
+  }
+  umount2(dir.File("disk").c_str(), MNT_DETACH);
 }
 
 // ------------------------------------------------------------ concurrency

@@ -1,18 +1,15 @@
-// Preloaded into zarvo by the log tests: an append to a regular file made
-// as an NFS client makes it, a size lookup, a short pause and a write at
-// that offset, so that writers in the pause overwrite each other unless a
-// lock keeps them apart.
+// Preloaded into zarvo by the log tests: appends to a regular file as an
+// NFS client makes them (size lookup, short pause, write at that offset),
+// so that writers overwrite each other unless a lock keeps them apart.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <time.h>
-#include <unistd.h>
 
 extern "C" ssize_t writev(int nFd, const struct iovec* aPieces, int nPieces) {
-  typedef ssize_t (*WritevFunction)(int, const struct iovec*, int);
-  static WritevFunction s_pfnWritev =
-      reinterpret_cast<WritevFunction>(dlsym(RTLD_NEXT, "writev"));
+  static auto s_pfnWritev =
+      reinterpret_cast<decltype(&writev)>(dlsym(RTLD_NEXT, "writev"));
   int nFlags = fcntl(nFd, F_GETFL);
   struct stat tInfo;
   if (nFlags < 0 || (nFlags & O_APPEND) == 0 || fstat(nFd, &tInfo) != 0 ||

@@ -1,6 +1,5 @@
 #include "FakePlatform.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -37,9 +36,7 @@ std::map<std::string, std::string> g_mapEnv;
 std::map<std::string, std::string> g_mapFiles;
 int g_nOpenError = 0;
 int g_nAppendError = 0;
-std::size_t g_nAppendRoom = 0;
 int g_nAppendCalls = 0;
-std::size_t g_nMaxAppend = 0;
 std::string* g_pOpenLog = nullptr;
 std::size_t g_nLogStart = 0;
 long g_nIdlePolls = 0;
@@ -96,9 +93,7 @@ void Reset(std::time_t tStart, int nStartMillis) {
   g_mapFiles.clear();
   g_nOpenError = 0;
   g_nAppendError = 0;
-  g_nAppendRoom = 0;
   g_nAppendCalls = 0;
-  g_nMaxAppend = 0;
   g_pOpenLog = nullptr;
   g_nIdlePolls = 0;
   g_bEchoOff = false;
@@ -137,10 +132,8 @@ void SetEnv(const std::string& strName, const std::string& strValue) {
 }
 int& OpenError() { return g_nOpenError; }
 int& AppendError() { return g_nAppendError; }
-std::size_t& AppendRoom() { return g_nAppendRoom; }
 std::map<std::string, std::string>& Files() { return g_mapFiles; }
 int AppendCalls() { return g_nAppendCalls; }
-std::size_t MaxAppend() { return g_nMaxAppend; }
 
 }  // namespace fake
 
@@ -259,19 +252,9 @@ int PlatformLogOpen(const char* pszPath, bool bEmpty, SLogFile&) {
 
 int PlatformLogWrite(SLogFile&, const SLogPiece* aPieces, int nPieces) {
   ++g_nAppendCalls;
-  std::size_t nSize = 0;
-  for (int i = 0; i < nPieces; ++i) nSize += aPieces[i].nLength;
-  if (nSize > g_nMaxAppend) g_nMaxAppend = nSize;
-  for (int i = 0; i < nPieces; ++i) {
-    std::size_t nTake = aPieces[i].nLength;
-    std::size_t nHeld = g_pOpenLog->size() - g_nLogStart;
-    if (g_nAppendError != 0)
-      nTake =
-          std::min(nTake, g_nAppendRoom > nHeld ? g_nAppendRoom - nHeld : 0);
-    g_pOpenLog->append(aPieces[i].pData, nTake);
-    if (nTake < aPieces[i].nLength) return g_nAppendError;
-  }
-  return 0;
+  for (int i = 0; i < nPieces; ++i)
+    g_pOpenLog->append(aPieces[i].pData, aPieces[i].nLength);
+  return g_nAppendError;
 }
 
 int PlatformLogClose(SLogFile&, bool bTakeBack) {

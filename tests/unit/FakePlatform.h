@@ -63,14 +63,10 @@ std::string Stderr();
 
 // Environment and files.
 void SetEnv(const std::string& strName, const std::string& strValue);
-int& OpenError();  // every open of a log fails with this error number
-// With AppendError set, a write fails with it once the entry has
-// AppendRoom bytes in the file (0 by default: at once).
-int& AppendError();
-std::size_t& AppendRoom();
+int& OpenError();    // every open of a log fails with this error number
+int& AppendError();  // every write fails with this error number, once written
 std::map<std::string, std::string>& Files();
-int AppendCalls();        // write requests
-std::size_t MaxAppend();  // the largest write request in bytes
+int AppendCalls();  // write requests
 
 }  // namespace fake
 
