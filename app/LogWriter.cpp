@@ -26,6 +26,7 @@ class CEntryWriter {
   void Direct(const char* pData, std::size_t nLength);
   // Hands what is gathered to the file; the first error, or 0.
   int Flush();
+  bool Failed() const { return m_nError != 0; }
 
  private:
   void Add(const char* pData, std::size_t nLength);
@@ -81,7 +82,7 @@ int WriteEntry(SLogFile& log, const CString& strMessage, bool bNoNewline) {
   CEntryWriter writer(log);
   const char* pText = strMessage.GetString();
   const char* pEnd = pText + strMessage.GetLength();
-  while (pText < pEnd) {
+  while (pText < pEnd && !writer.Failed()) {
     const void* pFound = std::memchr(pText, '\n', std::size_t(pEnd - pText));
     const char* pLineFeed = pFound ? static_cast<const char*>(pFound) : pEnd;
     std::size_t nRun = std::size_t(pLineFeed - pText);
@@ -89,7 +90,8 @@ int WriteEntry(SLogFile& log, const CString& strMessage, bool bNoNewline) {
       writer.Direct(pText, nRun);
     else
       writer.Copy(pText, nRun);
-    if (pLineFeed < pEnd) writer.Copy("\r\n", 2);
+    if (pLineFeed == pEnd) break;
+    writer.Copy("\r\n", 2);
     pText = pLineFeed + 1;
   }
   if (!bNoNewline) writer.Copy("\r\n", 2);

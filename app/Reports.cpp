@@ -150,16 +150,15 @@ CString Printable(const CString& strText) {
   CString strShown;
   for (const char* p = strText.GetString(); *p != '\0'; ++p) {
     unsigned char bByte = static_cast<unsigned char>(*p);
-    char achEscape[5] = {'\\', 'x', s_achHex[bByte >> 4], s_achHex[bByte & 15],
-                         '\0'};
-    if (bByte == '\n' || bByte == '\r' || bByte == '\t') {
-      achEscape[1] = bByte == '\n' ? 'n' : bByte == '\r' ? 'r' : 't';
-      achEscape[2] = '\0';
-    }
-    if (bByte < 0x20 || bByte == 0x7F)
-      strShown += achEscape;
-    else
+    if (bByte >= 0x20 && bByte != 0x7F) {
       strShown += *p;
+    } else if (bByte == '\n' || bByte == '\r' || bByte == '\t') {
+      strShown += bByte == '\n' ? "\\n" : bByte == '\r' ? "\\r" : "\\t";
+    } else {
+      const char achHex[] = {'\\', 'x', s_achHex[bByte >> 4],
+                             s_achHex[bByte & 15], '\0'};
+      strShown += achHex;
+    }
   }
   return strShown;
 }

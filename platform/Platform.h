@@ -121,8 +121,9 @@ struct SLogPiece {
   std::size_t nLength;
 };
 
-// Appends the pieces, in order, at the end of the log with one write
-// request, going on after a short write. 0, or the system's error number.
+// Appends the pieces, in order, at the end of the log: with one gathered
+// write request where the system has one, going on after a short write.
+// 0, or the system's error number.
 int PlatformLogWrite(SLogFile& log, const SLogPiece* aPieces, int nPieces);
 
 // Unlocks and closes the log. With bTakeBack, the bytes that this entry
