@@ -592,18 +592,41 @@ int PlatformLogOpen(const char* pszPath, bool bEmpty, SLogFile& log) {
   return int(dwError);
 }
 
-// One WriteFile per piece: the system takes no gathered write here.
+// Hands one buffer to WriteFile, going on after a short write.
+DWORD WriteLogBytes(SLogFile& log, const char* pData, std::size_t nLength) {
+  return WriteAll(pData, nLength,
+                  [&log](const char* pChunk, DWORD dwChunk, DWORD* pdwDone) {
+                    BOOL bDone = WriteFile(Handle(log), pChunk, dwChunk,
+                                           pdwDone, nullptr);
+                    log.nWritten += *pdwDone;
+                    return bDone != FALSE;
+                  });
+}
+
+// The system takes no gathered write, and a writer that locks nothing (>>)
+// may append between two WriteFile calls: pieces of a usual size are
+// joined first, so such an entry still lands in one request. Larger ones
+// go one piece at a time, to keep the memory a huge entry needs bounded.
 int PlatformLogWrite(SLogFile& log, const SLogPiece* aPieces, int nPieces) {
+  const std::size_t JOIN_LIMIT = 256 * 1024;
+  std::size_t nTotal = 0;
+  for (int i = 0; i < nPieces; ++i) nTotal += aPieces[i].nLength;
+  char* pJoined = nPieces > 1 && nTotal <= JOIN_LIMIT
+                      ? static_cast<char*>(std::malloc(nTotal))
+                      : nullptr;
+  if (pJoined != nullptr) {
+    std::size_t nAt = 0;
+    for (int i = 0; i < nPieces; ++i) {
+      std::memcpy(pJoined + nAt, aPieces[i].pData, aPieces[i].nLength);
+      nAt += aPieces[i].nLength;
+    }
+    DWORD dwError = WriteLogBytes(log, pJoined, nTotal);
+    std::free(pJoined);
+    return int(dwError);
+  }
   DWORD dwError = ERROR_SUCCESS;
   for (int i = 0; i < nPieces && dwError == ERROR_SUCCESS; ++i)
-    dwError =
-        WriteAll(aPieces[i].pData, aPieces[i].nLength,
-                 [&log](const char* pChunk, DWORD dwChunk, DWORD* pdwDone) {
-                   BOOL bDone = WriteFile(Handle(log), pChunk, dwChunk, pdwDone,
-                                          nullptr);
-                   log.nWritten += *pdwDone;
-                   return bDone != FALSE;
-                 });
+    dwError = WriteLogBytes(log, aPieces[i].pData, aPieces[i].nLength);
   return int(dwError);
 }
 
