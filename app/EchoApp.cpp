@@ -18,7 +18,8 @@ CEchoApp::CEchoApp()
       m_bNoCountdown(false),
       m_bNoNewline(false),
       m_nCmdLength(0),
-      m_strVersion("1.0") {}
+      m_strVersion("1.0"),
+      m_nLogError(0) {}
 
 CEchoApp::~CEchoApp() {}
 
@@ -150,12 +151,23 @@ int CEchoApp::Run(int argc, const char* const* argv) {
     if (!m_bDisplayOnly) nLogStatus = WriteLog();
   }
 
+  // The line feed still owed to the message comes after the wait, so that
+  // the wait takes place on the message's line.
+  bool bLineOwed = bDisplayed && !m_bNoNewline && bWait;
+  // A lost entry is told at once, on a line of its own: an open line ends
+  // first, and the owed line feed is that ending.
+  if (nLogStatus == STATUS_LOG_LOST) {
+    if (bLineOwed || PlatformStdoutMidLine()) WriteLine("");
+    bLineOwed = false;
+    ShowLogFailure();
+  }
+
   if (!m_strTimer.IsEmpty())
     RunTimer();
   else if (m_bPause)
     WaitForKey();
 
-  if (bDisplayed && !m_bNoNewline && bWait) {
+  if (bLineOwed) {
     PlatformStdout() << '\n';
     PlatformStdout().flush();
   }

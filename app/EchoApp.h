@@ -10,7 +10,8 @@ enum {
   STATUS_OK = 0,
   STATUS_SYNTAX = 1,
   STATUS_PROGRAM = 2,
-  STATUS_LOG_FAILED = 3,
+  STATUS_LOG_FAILED = 3,  // /N could neither empty nor create the log
+  STATUS_LOG_LOST = 4,    // the entry is not in the log; m_nLogError says why
   STATUS_TOO_LONG = 6,
   STATUS_HELP = 7
 };
@@ -40,6 +41,7 @@ class CEchoApp {
   CString GetTimeText(int nType);
 
   int WriteLog();
+  void ShowLogFailure();
 
   void RunTimer();
   void WaitForKey();
@@ -61,6 +63,7 @@ class CEchoApp {
   CString m_strRepeat;
   CString m_strLogFile;
   CString m_strTimer;
+  int m_nLogError;  // the system's error number of a lost entry
 
  private:
   CEchoApp(const CEchoApp&);

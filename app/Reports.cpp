@@ -140,3 +140,32 @@ void CEchoApp::ShowFailure(const CString& strWhat, int nError) {
   PlatformWriteStderr(g_strProgramName + ": " + strWhat + ": " +
                       PlatformErrorText(nError));
 }
+
+namespace {
+
+// A text as one line of a report: control characters are shown escaped
+// (\n, \x1b), so that a path cannot break the line or recolour the screen.
+CString Printable(const CString& strText) {
+  static const char s_achHex[] = "0123456789abcdef";
+  CString strShown;
+  for (const char* p = strText.GetString(); *p != '\0'; ++p) {
+    unsigned char bByte = static_cast<unsigned char>(*p);
+    if (bByte >= 0x20 && bByte != 0x7F) {
+      strShown += *p;
+    } else if (bByte == '\n' || bByte == '\r' || bByte == '\t') {
+      strShown += bByte == '\n' ? "\\n" : bByte == '\r' ? "\\r" : "\\t";
+    } else {
+      const char achHex[] = {'\\', 'x', s_achHex[bByte >> 4],
+                             s_achHex[bByte & 15], '\0'};
+      strShown += achHex;
+    }
+  }
+  return strShown;
+}
+
+}  // namespace
+
+void CEchoApp::ShowLogFailure() {
+  ShowFailure("cannot write to the log file " + Printable(m_strLogFile),
+              m_nLogError);
+}

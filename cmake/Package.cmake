@@ -122,7 +122,7 @@ if(ZARVO_BUILD_TESTS AND ZARVO_PACKAGE_TEST AND UNIX
   enable_testing()
   add_test(NAME package_deb
     COMMAND bash ${PROJECT_SOURCE_DIR}/tests/package/PackageTest.sh
-            ${PROJECT_BINARY_DIR})
+            ${PROJECT_BINARY_DIR} ${CMAKE_CXX_COMPILER_ID})
   # 77: the system already holds a zarvo that the test must not touch.
   set_tests_properties(package_deb PROPERTIES
     SKIP_RETURN_CODE 77 RUN_SERIAL TRUE TIMEOUT 300)

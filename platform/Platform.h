@@ -4,6 +4,7 @@
 #define ZARVO_PLATFORM_PLATFORM_H
 
 #include <cstddef>
+#include <cstdint>
 #include <ctime>
 #include <iosfwd>
 
@@ -100,18 +101,41 @@ CString PlatformErrorText(int nError);
 // The value of an environment variable; false (and "") when it is not set.
 bool PlatformGetEnv(const char* pszName, CString& strValue);
 
-enum { DELETE_OK = 0, DELETE_MISSING = 1, DELETE_FAILED = 2 };
+// The log's path as the file functions take it: on Windows without the
+// double quotes that cmd users put around a path (no file name holds one),
+// elsewhere as it is.
+void PlatformLogPath(CString& strPath);
 
-// Deletes a file: DELETE_OK, DELETE_MISSING when there was none, or
-// DELETE_FAILED for every other reason.
-int PlatformDeleteFile(const char* pszPath);
+// The log while one entry goes to it, from PlatformLogOpen to
+// PlatformLogClose; the file is open, and locked, only meanwhile.
+struct SLogFile {
+  std::intptr_t nHandle;   // the system's descriptor or handle
+  bool bDisk;              // a file on a disk, not a device or a pipe
+  bool bLocked;            // other writers that lock it wait meanwhile
+  std::uint64_t nStart;    // its length before this entry
+  std::uint64_t nWritten;  // the bytes of this entry that reached it
+};
 
-// Appends nLength bytes, then nTail bytes of pTail, to the file at pszPath,
-// creating it when missing and sharing it with other writers, in one write
-// request placed at the end of the file. 0 when every byte is in the file,
-// else the system's error number of the open, write or close that failed.
-int PlatformAppendFile(const char* pszPath, const char* pData,
-                       std::size_t nLength, const char* pTail = "",
-                       std::size_t nTail = 0);
+// Opens the log at pszPath for appending, creating a missing file, and
+// waits for its lock where the file and its file system can lock. With
+// bEmpty a disk file is emptied first, in place; a device or a pipe is
+// written to as it is. 0, or the system's error number: then nothing is
+// open, and nothing was written or emptied.
+int PlatformLogOpen(const char* pszPath, bool bEmpty, SLogFile& log);
+
+struct SLogPiece {
+  const char* pData;
+  std::size_t nLength;
+};
+
+// Appends the pieces, in order, at the end of the log: with one gathered
+// write request where the system has one, going on after a short write.
+// 0, or the system's error number.
+int PlatformLogWrite(SLogFile& log, const SLogPiece* aPieces, int nPieces);
+
+// Unlocks and closes the log. With bTakeBack, the bytes that this entry
+// wrote are cut off again, but only while the file ends with them (nobody
+// appended since). 0, or the system's error number of the close.
+int PlatformLogClose(SLogFile& log, bool bTakeBack);
 
 #endif

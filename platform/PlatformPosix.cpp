@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <limits>
 
 #include "OutputStreams.h"
 #include "Platform.h"
@@ -20,11 +22,15 @@
 
 namespace {
 
-// A reader that closes its end early must not end the run: with the signal
-// ignored, a write to it fails with EPIPE instead, and the run goes on.
-void IgnoreBrokenPipe() {
+// A reader that closes its end early, or a file size limit (ulimit -f),
+// must not end the run: with the signals ignored, the write fails with
+// EPIPE or EFBIG instead, which is reported, and the run goes on.
+void IgnoreWriteSignals() {
   static bool s_bIgnored = false;
-  if (!s_bIgnored) signal(SIGPIPE, SIG_IGN);
+  if (!s_bIgnored) {
+    signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);
+  }
   s_bIgnored = true;
 }
 
@@ -67,7 +73,7 @@ int WriteGathered(int nFd, struct iovec* aPieces, int nPieces) {
 }  // namespace
 
 int PlatformWritePieces(int nStream, const SOutPiece* aPieces, int nPieces) {
-  IgnoreBrokenPipe();
+  IgnoreWriteSignals();
   struct iovec aVectors[4];
   int nVectors = 0;
   for (int i = 0; i < nPieces && nVectors < 4; ++i)
@@ -114,22 +120,96 @@ bool PlatformGetEnv(const char* pszName, CString& strValue) {
   return pszValue != nullptr;
 }
 
-int PlatformDeleteFile(const char* pszPath) {
-  if (unlink(pszPath) == 0) return DELETE_OK;
-  return errno == ENOENT ? DELETE_MISSING : DELETE_FAILED;
+void PlatformLogPath(CString&) {}
+
+namespace {
+
+// Writers of one log take turns by the lock of one byte far beyond any end
+// a file reaches (the same byte as on Windows): a tool that locks the whole
+// file takes turns with them, a reader that locks what it reads is not
+// held up.
+const off_t LOCK_OFFSET = std::numeric_limits<off_t>::max() / 2 + 1;
+
+// Waits in the kernel until the log is ours; Ctrl+C still ends the run. A
+// file system that cannot lock (no lock manager) gets the entry unlocked.
+int LockLog(SLogFile& log) {
+  struct flock tLock;
+  std::memset(&tLock, 0, sizeof tLock);
+  tLock.l_type = F_WRLCK;
+  tLock.l_whence = SEEK_SET;
+  tLock.l_start = LOCK_OFFSET;
+  tLock.l_len = 1;
+  while (fcntl(int(log.nHandle), F_SETLKW, &tLock) != 0) {
+    if (errno == ENOLCK || errno == EOPNOTSUPP || errno == EINVAL) return 0;
+    if (errno != EINTR) return errno;
+  }
+  log.bLocked = true;
+  return 0;
 }
 
-int PlatformAppendFile(const char* pszPath, const char* pData,
-                       std::size_t nLength, const char* pTail,
-                       std::size_t nTail) {
-  IgnoreBrokenPipe();
-  int nFile = open(pszPath, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-  if (nFile < 0) return errno;
-  // One gathered write puts body and tail at the end together (O_APPEND).
-  struct iovec aPieces[2] = {{const_cast<char*>(pData), nLength},
-                             {const_cast<char*>(pTail), nTail}};
-  int nError = WriteGathered(nFile, aPieces, 2);
-  // A file system that writes late (NFS) may tell of a lost entry only here.
-  if (close(nFile) != 0 && nError == 0 && errno != EINTR) nError = errno;
+// Locks a regular file and empties it under /N. A device or a FIFO is
+// neither locked nor emptied: it is written to as it is.
+int PrepareLog(SLogFile& log, bool bEmpty) {
+  int nFile = int(log.nHandle);
+  struct stat tInfo;
+  if (fstat(nFile, &tInfo) != 0) return errno;
+  log.bDisk = S_ISREG(tInfo.st_mode);
+  if (!log.bDisk) return 0;
+  int nError = LockLog(log);
+  if (nError == 0 && bEmpty && ftruncate(nFile, 0) != 0) nError = errno;
+  if (nError == 0 && fstat(nFile, &tInfo) != 0) nError = errno;
+  log.nStart = std::uint64_t(tInfo.st_size);
   return nError;
+}
+
+// Cuts the entry off again while the file ends with it, never what another
+// writer appended since. False when the entry stays.
+bool TakeBackEntry(const SLogFile& log) {
+  struct stat tInfo;
+  return log.bDisk && fstat(int(log.nHandle), &tInfo) == 0 &&
+         std::uint64_t(tInfo.st_size) == log.nStart + log.nWritten &&
+         ftruncate(int(log.nHandle), off_t(log.nStart)) == 0;
+}
+
+}  // namespace
+
+// O_APPEND places each write at the end of the file as one step, so
+// writers that take no lock (>>, tee) never overwrite an entry.
+int PlatformLogOpen(const char* pszPath, bool bEmpty, SLogFile& log) {
+  IgnoreWriteSignals();
+  log = SLogFile();
+  int nFile =
+      open(pszPath, O_WRONLY | O_APPEND | O_CREAT | O_NOCTTY | O_CLOEXEC, 0666);
+  if (nFile < 0) return errno;
+  log.nHandle = nFile;
+  int nError = PrepareLog(log, bEmpty);
+  if (nError != 0) close(nFile);
+  return nError;
+}
+
+int PlatformLogWrite(SLogFile& log, const SLogPiece* aPieces, int nPieces) {
+  const int MAX_VECTORS = 16;
+  struct iovec aVectors[MAX_VECTORS];
+  int nError = 0;
+  for (int i = 0; i < nPieces && nError == 0; i += MAX_VECTORS) {
+    int nVectors = nPieces - i < MAX_VECTORS ? nPieces - i : MAX_VECTORS;
+    std::size_t nTotal = 0;
+    for (int k = 0; k < nVectors; ++k) {
+      aVectors[k] = {const_cast<char*>(aPieces[i + k].pData),
+                     aPieces[i + k].nLength};
+      nTotal += aPieces[i + k].nLength;
+    }
+    nError = WriteGathered(int(log.nHandle), aVectors, nVectors);
+    // What is left in the vectors did not reach the file.
+    for (int k = 0; k < nVectors; ++k) nTotal -= aVectors[k].iov_len;
+    log.nWritten += nTotal;
+  }
+  return nError;
+}
+
+// Closing the descriptor releases the lock.
+int PlatformLogClose(SLogFile& log, bool bTakeBack) {
+  if (bTakeBack) TakeBackEntry(log);
+  // A file system that writes late (NFS) may tell of a lost entry only here.
+  return close(int(log.nHandle)) != 0 && errno != EINTR ? errno : 0;
 }

@@ -180,7 +180,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"FullHelp", {"/?"}, FULL, LOG_OK, 1, ENOSPC, 0},
         FailureCase{"FullSyntax", {"a", "b"}, FULL, LOG_OK, 1, ENOSPC, 0},
         FailureCase{"ReaderGone", {"hi"}, GONE, LOG_OK, 0, 0, 0},
-        FailureCase{"NewLogNoDir", {"/N", "hi"}, PIPE, NO_DIR, 0, 0, ENOENT},
+        FailureCase{"LogNoDir", {"hi"}, PIPE, NO_DIR, 0, 0, ENOENT},
         FailureCase{
             "BothFail", {"/SN", "hi"}, FULL, NO_DIR, 1, ENOSPC, ENOENT}),
     [](const ::testing::TestParamInfo<FailureCase>& info) {

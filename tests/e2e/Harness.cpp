@@ -1,6 +1,7 @@
 #include "Harness.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -47,6 +48,16 @@ std::vector<char*> CStrings(std::vector<std::string>& aText) {
     tLimit.rlim_cur = tLimit.rlim_max = rlim_t(options.nAddressSpaceLimit);
     if (setrlimit(RLIMIT_AS, &tLimit) != 0) _exit(125);
   }
+  if (options.nFileSizeLimit > 0) {
+    rlimit tLimit;
+    tLimit.rlim_cur = tLimit.rlim_max = rlim_t(options.nFileSizeLimit);
+    if (setrlimit(RLIMIT_FSIZE, &tLimit) != 0) _exit(125);
+  }
+  const uid_t NOBODY = 65534;
+  if (options.bUnprivileged && geteuid() == 0 &&
+      (setgroups(0, nullptr) != 0 || setgid(NOBODY) != 0 ||
+       setuid(NOBODY) != 0))
+    _exit(123);
   if (!options.strCwd.empty() && chdir(options.strCwd.c_str()) != 0) _exit(126);
   std::vector<char*> argv = CStrings(aArgv);
   std::vector<char*> envp = CStrings(aEnv);

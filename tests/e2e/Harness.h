@@ -20,6 +20,8 @@ struct RunOptions {
   std::string strStdoutFile;         // standard output appends to this file
   long long nStdoutLimit = -1;       // stop reading after this many bytes
   bool bDefaultSigpipe = false;      // SIGPIPE not ignored, as from a shell
+  long long nFileSizeLimit = 0;      // RLIMIT_FSIZE in bytes; 0 means none
+  bool bUnprivileged = false;        // as root: run as the user nobody
 };
 
 struct RunResult {

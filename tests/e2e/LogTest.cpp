@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -292,6 +294,88 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(info.param.pszName);
     });
 
+// ------------------------------------------------------ shared log files
+
+void SharedFile(const std::string& strPath, const char* pszText, int nMode) {
+  e2e::WriteFile(strPath, pszText);
+  chmod(strPath.c_str(), mode_t(nMode));
+  EXPECT_TRUE(geteuid() != 0 || chown(strPath.c_str(), 65534, 100) == 0);
+}
+
+// What a shared file is: the name's type (a link), the file's inode, type,
+// mode, owner and group; empty when there is none.
+std::vector<unsigned long long> Identity(const std::string& strPath) {
+  struct stat tName, tFile;
+  if (lstat(strPath.c_str(), &tName) != 0 || stat(strPath.c_str(), &tFile) != 0)
+    return {};
+  return {tName.st_mode, tFile.st_ino, tFile.st_mode, tFile.st_uid,
+          tFile.st_gid};
+}
+
+// A log that others share stays what it is: /N empties it in place or not
+// at all (a file the user may not write), and an entry that does not fit
+// (a size limit, a full disk) leaves no fragment. The device node and the
+// small tmpfs need root.
+TEST(SharedLogE2E, LeftAsFoundButTheEntry) {
+  e2e::TempDir dir;
+  chmod(dir.Path().c_str(), 0777);
+  SharedFile(dir.File("t.log"), "old\r\n", 0664);
+  EXPECT_EQ(symlink("t.log", dir.File("cur.log").c_str()), 0);
+  SharedFile(dir.File("a.log"), "audit\r\n", 0444);
+  SharedFile(dir.File("l.log"), "old\r\n", 0644);
+  mknod(dir.File("null").c_str(), S_IFCHR | 0666, makedev(1, 3));
+  mkdir(dir.File("disk").c_str(), 0777);
+  if (mount("tmpfs", dir.File("disk").c_str(), "tmpfs", 0, "size=64k") == 0)
+    SharedFile(dir.File("disk/b.log"), "step 2\r\n", 0644);
+  struct {
+    const char* pszLog;
+    Args aArgs;
+    const char* pszOut;
+    int nReported;  // the error told on standard error, or 0
+    const char* pszAfter;
+    long long nFileSizeLimit;
+    bool bUnprivileged;
+  } aCases[] = {
+      {"cur.log", {"/N", "fresh"}, "fresh\n", 0, "fresh\r\n", 0, false},
+      {"a.log",
+       {"/N", "x"},
+       "x\nZarvo was unable to write to the log file.\n",
+       0,
+       "audit\r\n",
+       0,
+       true},
+      {"null", {"/N", "x"}, "x\n", 0, "", 0, false},
+      {"l.log", {"hello world"}, "hello world\n", EFBIG, "old\r\n", 16, false},
+      {"disk/b.log",
+       {"/LO", "/R:5000", "step 3 output "},
+       "",
+       ENOSPC,
+       "step 2\r\n",
+       0,
+       false}};
+  for (const auto& c : aCases) {
+    std::string strLog = dir.File(c.pszLog);
+    std::vector<unsigned long long> anBefore = Identity(strLog);
+    if (anBefore.empty()) continue;  // not made: no root
+    e2e::RunOptions options;
+    options.aArgs = c.aArgs;
+    options.aEnv = {"ZARVO_LOG=" + strLog};
+    options.nFileSizeLimit = c.nFileSizeLimit;
+    options.bUnprivileged = c.bUnprivileged;
+    e2e::RunResult result = e2e::Run(options);
+    EXPECT_EQ(result.strOut, c.pszOut) << c.pszLog;
+    EXPECT_EQ(result.strErr, c.nReported == 0
+                                 ? ""
+                                 : "zarvo: cannot write to the log file " +
+                                       strLog + ": " +
+                                       std::strerror(c.nReported) + "\n");
+    EXPECT_EQ(result.nExitCode, 0) << c.pszLog;
+    EXPECT_EQ(Identity(strLog), anBefore) << c.pszLog;
+    EXPECT_EQ(e2e::ReadFile(strLog), c.pszAfter) << c.pszLog;
+  }
+  umount2(dir.File("disk").c_str(), MNT_DETACH);
+}
+
 // ------------------------------------------------------------ concurrency
 
 // Distinct messages of different lengths, so that a torn or mixed entry
@@ -314,10 +398,10 @@ std::string Line100(int nWriter, int nLine) {
 typedef std::string (*TextFunction)(int nWriter, int nText);
 
 // In a forked child: runs zarvo once for each of this writer's nCount texts,
-// one after the other, with the environment strEnv (none when empty) and
-// standard output on nStdout (/dev/null when -1); never returns.
+// one after the other, with the environment aEnv and standard output on
+// nStdout (/dev/null when -1); never returns.
 [[noreturn]] void WriterLoop(int nWriter, int nCount, TextFunction pfnText,
-                             const std::string& strEnv, int nStdout) {
+                             std::vector<std::string> aEnv, int nStdout) {
   posix_spawn_file_actions_t tActions;
   posix_spawn_file_actions_init(&tActions);
   if (nStdout < 0)
@@ -325,14 +409,15 @@ typedef std::string (*TextFunction)(int nWriter, int nText);
   else
     posix_spawn_file_actions_adddup2(&tActions, nStdout, 1);
   std::string strBinary = e2e::BinaryPath();
-  std::string strVar = strEnv;
-  char* apEnv[] = {strVar.empty() ? nullptr : &strVar[0], nullptr};
+  std::vector<char*> apEnv;
+  for (std::string& strVar : aEnv) apEnv.push_back(&strVar[0]);
+  apEnv.push_back(nullptr);
   for (int m = 0; m < nCount; ++m) {
     std::string strText = pfnText(nWriter, m);
     char* apArgv[] = {&strBinary[0], &strText[0], nullptr};
     pid_t nPid = 0;
     if (posix_spawn(&nPid, strBinary.c_str(), &tActions, nullptr, apArgv,
-                    apEnv) != 0)
+                    apEnv.data()) != 0)
       _exit(2);
     int nStatus = 0;
     if (waitpid(nPid, &nStatus, 0) != nPid || !WIFEXITED(nStatus) ||
@@ -344,11 +429,12 @@ typedef std::string (*TextFunction)(int nWriter, int nText);
 
 // Starts nWriters writers at once; they run until WaitWriters.
 std::vector<pid_t> StartWriters(int nWriters, int nCount, TextFunction pfnText,
-                                const std::string& strEnv, int nStdout) {
+                                const std::vector<std::string>& aEnv,
+                                int nStdout) {
   std::vector<pid_t> aChildren;
   for (int w = 0; w < nWriters; ++w) {
     pid_t nPid = fork();
-    if (nPid == 0) WriterLoop(w, nCount, pfnText, strEnv, nStdout);
+    if (nPid == 0) WriterLoop(w, nCount, pfnText, aEnv, nStdout);
     if (nPid > 0) aChildren.push_back(nPid);
   }
   return aChildren;
@@ -397,8 +483,25 @@ TEST(LogConcurrencyE2E, SimultaneousWritersKeepEveryEntryWhole) {
   e2e::TempDir dir;
   std::string strLog = dir.File("shared.log");
   WaitWriters(
-      StartWriters(WRITERS, MESSAGES, Message, "ZARVO_LOG=" + strLog, -1),
+      StartWriters(WRITERS, MESSAGES, Message, {"ZARVO_LOG=" + strLog}, -1),
       WRITERS);
+  ExpectEveryLineOnce(e2e::ReadFile(strLog), "\r\n", WRITERS, MESSAGES,
+                      Message);
+}
+
+// Appends that an NFS client makes (size lookup, pause, write there) keep
+// every entry whole: the writers take turns by the lock.
+TEST(LogConcurrencyE2E, NonAtomicAppendsKeepEveryEntryWhole) {
+  const int WRITERS = 8;
+  const int MESSAGES = 60;
+  e2e::TempDir dir;
+  std::string strLog = dir.File("nfs.log");
+  WaitWriters(StartWriters(WRITERS, MESSAGES, Message,
+                           {"ZARVO_LOG=" + strLog,
+                            std::string("LD_PRELOAD=") + ZARVO_NFS_SHIM,
+                            "ASAN_OPTIONS=verify_asan_link_order=0"},
+                           -1),
+              WRITERS);
   ExpectEveryLineOnce(e2e::ReadFile(strLog), "\r\n", WRITERS, MESSAGES,
                       Message);
 }
@@ -412,13 +515,13 @@ TEST(OutputConcurrencyE2E, ParallelJobsKeepEveryLineWhole) {
   std::string strFile = dir.File("shared.out");
   int nFile = open(strFile.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0644);
   ASSERT_GE(nFile, 0);
-  WaitWriters(StartWriters(JOBS, LINES, Line100, "", nFile), JOBS);
+  WaitWriters(StartWriters(JOBS, LINES, Line100, {}, nFile), JOBS);
   close(nFile);
   ExpectEveryLineOnce(e2e::ReadFile(strFile), "\n", JOBS, LINES, Line100);
 
   int anPipe[2];
   ASSERT_EQ(pipe(anPipe), 0);
-  std::vector<pid_t> aJobs = StartWriters(JOBS, LINES, Line100, "", anPipe[1]);
+  std::vector<pid_t> aJobs = StartWriters(JOBS, LINES, Line100, {}, anPipe[1]);
   close(anPipe[1]);
   std::string strPiped;
   char abBuf[65536];

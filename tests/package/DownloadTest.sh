@@ -84,6 +84,9 @@ case "$name" in
     [ "$dlls" = "KERNEL32.dll msvcrt.dll " ] || fail "zarvo.exe imports $dlls"
     # The stack protector's failure report is in only when its check is.
     grep -aq 'stack smashing detected' "$bin" || fail "zarvo.exe has no stack protector"
+    # The application manifest, as resource 1 of type 24 (RT_MANIFEST).
+    x86_64-w64-mingw32-windres -i "$bin" -O rc 2>/dev/null | grep -A40 '^1 24 ' |
+      grep -q 'longPathAware[^>]*>true<' || fail "zarvo.exe has no manifest naming longPathAware"
     wine_state=$work/wine.state
     "$root/tests/windows/wine-run" --setup "$wine_state" >/dev/null || exit 1
     export ZARVO_WINE_STATE=$wine_state

@@ -4,7 +4,9 @@
 # program), installs it with dpkg, runs the installed program, finds its
 # manual page, removes the package and checks that nothing of it is left.
 #
-# Usage: tests/package/PackageTest.sh BUILD_DIR
+# Usage: tests/package/PackageTest.sh BUILD_DIR [COMPILER_ID]
+#   COMPILER_ID: CMake's id of the compiler that built BUILD_DIR (GNU, Clang);
+#   fortified calls are checked for GCC builds only (see the check below).
 # Exit codes: 0 passed, 1 failed, 77 skipped (not root, no dpkg, or a zarvo
 # that this test did not install is already on the system).
 #
@@ -13,7 +15,8 @@
 # not meet, and removes its package on every way out, failure included.
 set -uo pipefail
 
-build=${1:?usage: PackageTest.sh BUILD_DIR}
+build=${1:?usage: PackageTest.sh BUILD_DIR [COMPILER_ID]}
+compiler=${2:-GNU}
 build=$(cd "$build" && pwd)
 failures=0
 
@@ -113,7 +116,16 @@ fi
 
 # The installed program is hardened. Control-flow protection is left out of
 # the check: Debian's static C++ runtime, linked in, is built without it.
-if ! hardening-check --nocfprotection /usr/bin/zarvo >"$work/hardening.log" 2>&1; then
+# Fortified calls are checked where the package comes from, a GCC build.
+# Clang gets the same flags, but Debian 12's glibc fortifies the printf
+# family in C++ only with GCC's __va_arg_pack, and those are the only calls
+# that GCC fortifies here, so a Clang build has no fortified call at all.
+checks=(--nocfprotection)
+if [ "$compiler" != GNU ]; then
+  checks+=(--nofortify)
+  echo "fortified calls not checked: built by $compiler, the package by GCC"
+fi
+if ! hardening-check "${checks[@]}" /usr/bin/zarvo >"$work/hardening.log" 2>&1; then
   cat "$work/hardening.log" >&2
   fail "hardening-check /usr/bin/zarvo"
 fi
@@ -131,11 +143,12 @@ ZARVO_LOG="$work/run.log" /usr/bin/zarvo /F /LO 'a\nb' >"$work/display"
 [ "$(od -An -tx1 "$work/run.log" | tr -d ' \n')" = 610d0a620d0a ] || fail "log bytes are $(od -An -tx1 "$work/run.log")"
 /usr/bin/zarvo '/?' | grep -q '^Usage\.\.\.$' || fail "/? shows no usage screen"
 
-# The manual page is where man looks, and it renders.
+# The manual page is where man looks, and it renders. A zarvo built from
+# source may sit in /usr/local beside it, and man lists that one first.
+page=/usr/share/man/man1/zarvo.1.gz
 if command -v man >/dev/null; then
-  page=$(man -w zarvo 2>/dev/null)
-  [ "$page" = /usr/share/man/man1/zarvo.1.gz ] || fail "man -w zarvo gave '$page'"
-  MANWIDTH=80 man zarvo 2>/dev/null | grep -q 'ZARVO_LOG' || fail "man zarvo does not render the page"
+  man -aw zarvo 2>/dev/null | grep -qx "$page" || fail "man -aw zarvo gave '$(man -aw zarvo 2>&1)'"
+  MANWIDTH=80 man -l "$page" 2>/dev/null | grep -q 'ZARVO_LOG' || fail "man does not render $page"
 else
   [ -f /usr/share/man/man1/zarvo.1.gz ] || fail "no /usr/share/man/man1/zarvo.1.gz"
 fi
@@ -157,7 +170,7 @@ done
 if command -v zarvo >/dev/null && [ "$(command -v zarvo)" = /usr/bin/zarvo ]; then
   fail "zarvo is still on the PATH"
 fi
-command -v man >/dev/null && man -w zarvo >/dev/null 2>&1 && fail "man still finds zarvo"
+command -v man >/dev/null && man -aw zarvo 2>/dev/null | grep -qx "$page" && fail "man still finds $page"
 
 if [ "$failures" -gt 0 ]; then
   echo "$failures check(s) failed" >&2

@@ -34,9 +34,11 @@ std::vector<ClockJump> g_aJumps;
 std::vector<ReadDelay> g_aReadDelays;
 std::map<std::string, std::string> g_mapEnv;
 std::map<std::string, std::string> g_mapFiles;
-int g_nDeleteResult = DELETE_OK;
+int g_nOpenError = 0;
 int g_nAppendError = 0;
 int g_nAppendCalls = 0;
+std::string* g_pOpenLog = nullptr;
+std::size_t g_nLogStart = 0;
 long g_nIdlePolls = 0;
 bool g_bEchoOff = false;
 int g_nEchoOffCount = 0;
@@ -89,9 +91,10 @@ void Reset(std::time_t tStart, int nStartMillis) {
   g_aReadDelays.clear();
   g_mapEnv.clear();
   g_mapFiles.clear();
-  g_nDeleteResult = DELETE_OK;
+  g_nOpenError = 0;
   g_nAppendError = 0;
   g_nAppendCalls = 0;
+  g_pOpenLog = nullptr;
   g_nIdlePolls = 0;
   g_bEchoOff = false;
   g_nEchoOffCount = 0;
@@ -127,7 +130,7 @@ std::string Stderr() { return g_strStderr; }
 void SetEnv(const std::string& strName, const std::string& strValue) {
   g_mapEnv[strName] = strValue;
 }
-int& DeleteResult() { return g_nDeleteResult; }
+int& OpenError() { return g_nOpenError; }
 int& AppendError() { return g_nAppendError; }
 std::map<std::string, std::string>& Files() { return g_mapFiles; }
 int AppendCalls() { return g_nAppendCalls; }
@@ -239,18 +242,25 @@ bool PlatformGetEnv(const char* pszName, CString& strValue) {
   return it != g_mapEnv.end();
 }
 
-int PlatformDeleteFile(const char* pszPath) {
-  auto it = g_mapFiles.find(pszPath);
-  if (it == g_mapFiles.end()) return DELETE_MISSING;
-  if (g_nDeleteResult == DELETE_OK) g_mapFiles.erase(it);
-  return g_nDeleteResult;
+void PlatformLogPath(CString&) {}
+
+int PlatformLogOpen(const char* pszPath, bool bEmpty, SLogFile&) {
+  if (g_nOpenError != 0) return g_nOpenError;
+  g_pOpenLog = &g_mapFiles[pszPath];
+  if (bEmpty) g_pOpenLog->clear();
+  g_nLogStart = g_pOpenLog->size();
+  return 0;
 }
 
-int PlatformAppendFile(const char* pszPath, const char* pData,
-                       std::size_t nLength, const char* pTail,
-                       std::size_t nTail) {
+int PlatformLogWrite(SLogFile&, const SLogPiece* aPieces, int nPieces) {
   ++g_nAppendCalls;
-  if (g_nAppendError != 0) return g_nAppendError;
-  g_mapFiles[pszPath].append(pData, nLength).append(pTail, nTail);
+  for (int i = 0; i < nPieces; ++i)
+    g_pOpenLog->append(aPieces[i].pData, aPieces[i].nLength);
+  return g_nAppendError;
+}
+
+int PlatformLogClose(SLogFile&, bool bTakeBack) {
+  if (bTakeBack) g_pOpenLog->resize(g_nLogStart);
+  g_pOpenLog = nullptr;
   return 0;
 }

@@ -63,10 +63,10 @@ std::string Stderr();
 
 // Environment and files.
 void SetEnv(const std::string& strName, const std::string& strValue);
-int& DeleteResult();  // what PlatformDeleteFile answers for an existing file
-int& AppendError();   // every append fails with this error number (0: none)
+int& OpenError();    // every open of a log fails with this error number
+int& AppendError();  // every write fails with this error number, once written
 std::map<std::string, std::string>& Files();
-int AppendCalls();
+int AppendCalls();  // write requests
 
 }  // namespace fake
 

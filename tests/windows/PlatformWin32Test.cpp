@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "../../platform/PlatformWin32.cpp"
@@ -72,9 +73,14 @@ bool RunningOnWine() {
          GetProcAddress(hNtdll, "wine_get_version") != nullptr;
 }
 
+// One entry as the log writer hands it over. Both calls of the last line
+// run: the log is closed whatever the write did.
 bool Append(const std::string& strPath, const std::string& strData) {
-  return PlatformAppendFile(strPath.c_str(), strData.data(), strData.size()) ==
-         0;
+  SLogFile log;
+  SLogPiece tPiece = {strData.data(), strData.size()};
+  return PlatformLogOpen(strPath.c_str(), false, log) == 0 &&
+         (PlatformLogWrite(log, &tPiece, 1) | PlatformLogClose(log, false)) ==
+             0;
 }
 
 // ------------------------------------------------------------------ append
@@ -100,7 +106,8 @@ TEST(Win32Append, EmptyEntryCreatesAnEmptyFile) {
 TEST(Win32Append, FailsForMissingFolderAndForAFolder) {
   TempFolder folder;
   std::string strMissing = folder.File("missing\\run.log");
-  int nError = PlatformAppendFile(strMissing.c_str(), "x\r\n", 3);
+  SLogFile log;
+  int nError = PlatformLogOpen(strMissing.c_str(), false, log);
   EXPECT_EQ(nError, int(ERROR_PATH_NOT_FOUND));
   // The system's own words, on one line.
   CString strReason = PlatformErrorText(nError);
@@ -190,17 +197,21 @@ TEST(Win32Append, ConcurrentWritersKeepEveryEntryWhole) {
   EXPECT_EQ(nLines, WRITERS * ENTRIES);
 }
 
-// A path in one pair of double quotes, as "set ZARVO_LOG="..."" leaves it,
-// names the file without them.
-TEST(Win32Append, QuotedPathNamesTheFileWithoutQuotes) {
-  TempFolder folder;
-  std::string strLog = folder.File("a b.log");
-  EXPECT_TRUE(Append("\"" + strLog + "\"", "x\r\n"));
-  EXPECT_EQ(ReadAll(strLog), "x\r\n");
-  EXPECT_EQ(PlatformDeleteFile(("\"" + strLog + "\"").c_str()), DELETE_OK);
-  EXPECT_FALSE(Exists(strLog));
-  // A lone quote is no pair: such a name cannot be made.
-  EXPECT_FALSE(Append("\"" + strLog, "x\r\n"));
+// A path beyond 259 characters goes in its \\?\ form: absolute, with
+// backslashes only.
+TEST(Win32Path, LongPathsExtended) {
+  wchar_t szHere[MAX_PATH];
+  std::wstring strHere(szHere, GetCurrentDirectoryW(MAX_PATH, szHere));
+  std::wstring strLong(300, L'n');
+  std::pair<std::wstring, std::wstring> aCases[] = {
+      {L"C:\\short.log", L"C:\\short.log"},
+      {L"sub\\" + strLong, L"\\\\?\\" + strHere + L"\\sub\\" + strLong},
+      {L"C:/x/./y/../" + strLong, L"\\\\?\\C:\\x\\" + strLong},
+      {L"\\\\srv\\share\\" + strLong, L"\\\\?\\UNC\\srv\\share\\" + strLong},
+      {L"\\\\?\\C:\\" + strLong, L"\\\\?\\C:\\" + strLong}};
+  for (const auto& c : aCases)
+    EXPECT_TRUE(ExtendedPath(c.first) == c.second)
+        << Utf8FromWide(c.first.data(), 20);
 }
 
 // Text from the system's UTF-16 interfaces becomes UTF-8; a surrogate
@@ -226,32 +237,28 @@ TEST(Win32Text, Utf16BecomesUtf8) {
   }
 }
 
-// ------------------------------------------------------------------ delete
+// -------------------------------------------------------------- targets
 
-TEST(Win32Delete, TellsMissingFromFailed) {
-  TempFolder folder;
-  std::string strLog = folder.File("run.log");
-  ASSERT_TRUE(Append(strLog, "x"));
-  EXPECT_EQ(PlatformDeleteFile(strLog.c_str()), DELETE_OK);
-  EXPECT_FALSE(Exists(strLog));
-  EXPECT_EQ(PlatformDeleteFile(strLog.c_str()), DELETE_MISSING);
-  EXPECT_EQ(PlatformDeleteFile(folder.File("no\\such.log").c_str()),
-            DELETE_MISSING);
-  CreateDirectoryA(folder.File("dir").c_str(), nullptr);
-  EXPECT_EQ(PlatformDeleteFile(folder.File("dir").c_str()), DELETE_FAILED);
-}
-
-TEST(Win32Delete, FileInUseWithoutDeleteSharingFails) {
-  TempFolder folder;
-  std::string strLog = folder.File("busy.log");
-  ASSERT_TRUE(Append(strLog, "kept\r\n"));
-  HANDLE hHolder = CreateFileA(strLog.c_str(), GENERIC_READ,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                               OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(hHolder, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(PlatformDeleteFile(strLog.c_str()), DELETE_FAILED);
-  CloseHandle(hHolder);
-  EXPECT_EQ(ReadAll(strLog), "kept\r\n");
+// A named pipe that a log reader serves gets the entry.
+TEST(Win32Targets, NamedPipeReaderGetsTheEntry) {
+  std::string strPipe =
+      "\\\\.\\pipe\\zarvo-test-" + std::to_string(GetCurrentProcessId());
+  HANDLE hServer =
+      CreateNamedPipeA(strPipe.c_str(), PIPE_ACCESS_INBOUND,
+                       PIPE_TYPE_BYTE | PIPE_WAIT, 1, 0, 4096, 0, nullptr);
+  ASSERT_NE(hServer, INVALID_HANDLE_VALUE);
+  std::string strGot;
+  std::thread reader([hServer, &strGot] {
+    ConnectNamedPipe(hServer, nullptr);
+    char abBuffer[256];
+    DWORD dwRead = 0;
+    while (ReadFile(hServer, abBuffer, sizeof abBuffer, &dwRead, nullptr))
+      strGot.append(abBuffer, dwRead);
+  });
+  EXPECT_TRUE(Append(strPipe, "to the pipe\r\n"));
+  reader.join();
+  CloseHandle(hServer);
+  EXPECT_EQ(strGot, "to the pipe\r\n");
 }
 
 // ------------------------------------------------------------- environment

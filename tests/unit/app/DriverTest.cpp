@@ -162,7 +162,7 @@ TEST(Driver, FailedNewLogReportedLast) {
   fake::Reset();
   fake::SetEnv("ZARVO_LOG", "x.log");
   fake::Files()["x.log"] = "old\r\n";
-  fake::DeleteResult() = DELETE_FAILED;
+  fake::OpenError() = 13;
   const char* apArgs[] = {"zarvo", "/N", "/SN", "msg", "/E:6"};
   CEchoApp app;
   fake::StdoutCapture out;
@@ -185,7 +185,7 @@ TEST(Driver, FailedNewLogReportStartsOnItsOwnLine) {
     fake::Reset();
     fake::SetEnv("ZARVO_LOG", "x.log");
     fake::Files()["x.log"] = "old\r\n";
-    fake::DeleteResult() = DELETE_FAILED;
+    fake::OpenError() = 13;
     fake::AddKey(300, 27);
     fake::AddKey(400, 'k');
     std::vector<const char*> aArgs = c.aArgs;

@@ -1,8 +1,9 @@
 // WriteLog against the scripted platform's environment and in-memory files:
-// the stored bytes, the /N delete and its failure, and the one write request
-// per entry.
+// the stored bytes, /N and a failed open, a lost entry's report, and write
+// requests of bounded size.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <map>
 #include <ostream>
 #include <string>
@@ -16,6 +17,7 @@ namespace {
 
 const char* const LOG = "C:\\logs\\zarvo.log";
 const char* const UNSET = nullptr;
+const int OPENS_OK = 0;
 
 struct LogCase {
   const char* pszName;
@@ -24,7 +26,7 @@ struct LogCase {
   bool bNoNewline;
   bool bNewLog;
   const char* pszBefore;  // the file before, or null for none
-  int nDeleteResult;      // what a delete of an existing file answers
+  int nOpenError;         // what an open of the log answers
   int nStatus;
   const char* pszAfter;  // the file afterwards, or null for none
   int nAppendCalls;
@@ -40,7 +42,7 @@ TEST_P(LogWriterTable, StatusAndStoredBytes) {
   fake::Reset();
   if (c.pszEnv != UNSET) fake::SetEnv("ZARVO_LOG", c.pszEnv);
   if (c.pszBefore != nullptr) fake::Files()[LOG] = c.pszBefore;
-  fake::DeleteResult() = c.nDeleteResult;
+  fake::OpenError() = c.nOpenError;
 
   CEchoApp app;
   app.m_strMessage = c.strMessage.c_str();
@@ -59,41 +61,43 @@ INSTANTIATE_TEST_SUITE_P(
     Entries, LogWriterTable,
     ::testing::Values(
         // Logging off: nothing is deleted, opened or written.
-        LogCase{"Unset", UNSET, "hello", false, false, "old", DELETE_OK, 0,
+        LogCase{"Unset", UNSET, "hello", false, false, "old", OPENS_OK, 0,
                 "old", 0},
-        LogCase{"UnsetNewLog", UNSET, "hello", false, true, "old", DELETE_OK, 0,
+        LogCase{"UnsetNewLog", UNSET, "hello", false, true, "old", OPENS_OK, 0,
                 "old", 0},
-        LogCase{"Empty", "", "hello", false, true, "old", DELETE_OK, 0, "old",
+        LogCase{"Empty", "", "hello", false, true, "old", OPENS_OK, 0, "old",
                 0},
         // The entry: line feeds stored as CR LF, everything else unchanged.
-        LogCase{"Plain", LOG, "hello", false, false, nullptr, DELETE_OK, 0,
+        LogCase{"Plain", LOG, "hello", false, false, nullptr, OPENS_OK, 0,
                 "hello\r\n", 1},
-        LogCase{"Appended", LOG, "two", false, false, "one\r\n", DELETE_OK, 0,
+        LogCase{"Appended", LOG, "two", false, false, "one\r\n", OPENS_OK, 0,
                 "one\r\ntwo\r\n", 1},
-        LogCase{"NoNewline", LOG, "hello", true, false, "ab", DELETE_OK, 0,
+        LogCase{"NoNewline", LOG, "hello", true, false, "ab", OPENS_OK, 0,
                 "abhello", 1},
-        LogCase{"EmptyMessage", LOG, "", false, false, nullptr, DELETE_OK, 0,
+        LogCase{"EmptyMessage", LOG, "", false, false, nullptr, OPENS_OK, 0,
                 "\r\n", 1},
         LogCase{"InnerLineFeeds", LOG, "a\nb\n\nc", false, false, nullptr,
-                DELETE_OK, 0, "a\r\nb\r\n\r\nc\r\n", 1},
+                OPENS_OK, 0, "a\r\nb\r\n\r\nc\r\n", 1},
         LogCase{"CarriageReturnLineFeed", LOG, "a\r\nb", false, false, nullptr,
-                DELETE_OK, 0, "a\r\r\nb\r\n", 1},
+                OPENS_OK, 0, "a\r\r\nb\r\n", 1},
         LogCase{"LoneCarriageReturn", LOG, "a\rb\r", true, false, nullptr,
-                DELETE_OK, 0, "a\rb\r", 1},
+                OPENS_OK, 0, "a\rb\r", 1},
         LogCase{"OnlyLineFeedsNoNewline", LOG, "\n\n", true, false, nullptr,
-                DELETE_OK, 0, "\r\n\r\n", 1},
-        LogCase{"HighBytes", LOG, "\xe9\xff\t", false, false, nullptr,
-                DELETE_OK, 0, "\xe9\xff\t\r\n", 1},
+                OPENS_OK, 0, "\r\n\r\n", 1},
+        LogCase{"HighBytes", LOG, "\xe9\xff\t", false, false, nullptr, OPENS_OK,
+                0, "\xe9\xff\t\r\n", 1},
         // /N: a fresh file, also when there was none.
-        LogCase{"NewLogReplaces", LOG, "new", false, true, "old\r\n", DELETE_OK,
+        LogCase{"NewLogReplaces", LOG, "new", false, true, "old\r\n", OPENS_OK,
                 0, "new\r\n", 1},
         LogCase{"NewLogMissingCreates", LOG, "new", false, true, nullptr,
-                DELETE_OK, 0, "new\r\n", 1},
+                OPENS_OK, 0, "new\r\n", 1},
         LogCase{"NewLogEmptyNoNewline", LOG, "", true, true, "old\r\n",
-                DELETE_OK, 0, "", 1},
-        // A delete that fails for another reason keeps the old log whole.
-        LogCase{"NewLogDeleteFails", LOG, "new", false, true, "old\r\n",
-                DELETE_FAILED, STATUS_LOG_FAILED, "old\r\n", 0}),
+                OPENS_OK, 0, "", 0},
+        // An open that fails keeps the old log whole.
+        LogCase{"NewLogOpenFails", LOG, "new", false, true, "old\r\n", EACCES,
+                STATUS_LOG_FAILED, "old\r\n", 0},
+        LogCase{"OpenFails", LOG, "new", false, false, "old\r\n", EACCES,
+                STATUS_LOG_LOST, "old\r\n", 0}),
     [](const ::testing::TestParamInfo<LogCase>& info) {
       return std::string(info.param.pszName);
     });
@@ -109,22 +113,24 @@ TEST(LogWriter, QuotedPathIsNotStripped) {
   EXPECT_EQ(fake::Files().size(), 1u);
 }
 
-// A lost entry is told on standard error, with the path and the system's
-// reason; the status, and so the run, stay as with a working log.
-TEST(LogWriter, FailedAppendIsReportedOnStandardError) {
+// A write that fails takes the entry back whole. The report is one line on
+// standard error, the path's control characters escaped, on a line of its
+// own: the message's line ends first, before the countdown.
+TEST(LogWriter, LostEntryTakenBackAndReportedOnItsOwnLine) {
+  const char* const PATH = "a\nb\x1b[31m.log";
   fake::Reset();
-  fake::SetEnv("ZARVO_LOG", LOG);
+  fake::SetEnv("ZARVO_LOG", PATH);
+  fake::Files()[PATH] = "old\r\n";
   fake::AppendError() = 28;
-  GetProgramName("C:\\Tools\\Zarvo.EXE");
+  const char* apArgs[] = {"zarvo", "/T:1", "hello", "/E:3"};
   CEchoApp app;
-  app.m_strMessage = "x";
   fake::StdoutCapture out;
-  EXPECT_EQ(app.WriteLog(), 0);
-  EXPECT_TRUE(fake::Files().empty());
-  EXPECT_EQ(out.Text(), "");
+  EXPECT_EQ(app.Run(4, apArgs), 3);
+  EXPECT_EQ(out.Text(), "hello\n1\b \b0\b \b");
   EXPECT_EQ(fake::Stderr(),
-            std::string("Zarvo: cannot write to the log file ") + LOG +
-                ": system error 28\n");
+            "zarvo: cannot write to the log file "
+            "a\\nb\\x1b[31m.log: system error 28\n");
+  EXPECT_EQ(fake::Files()[PATH], "old\r\n");
 }
 
 // The variable is read on every call, so a changed value takes effect.
@@ -141,12 +147,13 @@ TEST(LogWriter, ReadsVariableEachCall) {
   EXPECT_EQ(fake::Files()["second.log"], "x\r\n");
 }
 
-// A long entry with many line feeds still goes out whole in one request.
-TEST(LogWriter, LongEntryInOneRequest) {
+// A long entry with many line feeds goes out in requests of 64 KiB, one CR
+// LF split between the first two, and its bytes are those of one entry.
+TEST(LogWriter, LongEntryInBoundedRequests) {
   fake::Reset();
   fake::SetEnv("ZARVO_LOG", LOG);
-  std::string strMessage;
-  std::string strStored;
+  std::string strMessage = "start";
+  std::string strStored = "start";
   for (int i = 0; i < 20000; ++i) {
     strMessage += "line\n";
     strStored += "line\r\n";
@@ -154,7 +161,7 @@ TEST(LogWriter, LongEntryInOneRequest) {
   CEchoApp app;
   app.m_strMessage = strMessage.c_str();
   EXPECT_EQ(app.WriteLog(), 0);
-  EXPECT_EQ(fake::AppendCalls(), 1);
+  EXPECT_EQ(fake::AppendCalls(), 2);
   EXPECT_EQ(fake::Files()[LOG], strStored + "\r\n");
 }
 
