@@ -156,9 +156,18 @@ std::time_t PlatformNow() {
   return std::time_t(FileTimeNow() / TICKS_PER_SECOND - EPOCH_DIFFERENCE);
 }
 
-// Counts from the system's start; a change of the system time leaves it.
+// The performance counter: steady, untouched by changes of the system time,
+// and read from the clock itself. (The tick count of GetTickCount64 is a
+// copy refreshed now and then, under Wine only when its server wakes, so a
+// sleep until the next second would often wake short of it.)
 long long PlatformSteadyMillis() {
-  return static_cast<long long>(GetTickCount64());
+  LARGE_INTEGER tFrequency;
+  LARGE_INTEGER tCount;
+  QueryPerformanceFrequency(&tFrequency);
+  QueryPerformanceCounter(&tCount);
+  long long nPerSecond = tFrequency.QuadPart;
+  return tCount.QuadPart / nPerSecond * 1000 +
+         tCount.QuadPart % nPerSecond * 1000 / nPerSecond;
 }
 
 void PlatformSleep(int nMillis) { Sleep(nMillis > 0 ? DWORD(nMillis) : 0); }
