@@ -69,8 +69,8 @@ struct ChildOptions {
   bool bJobControl = false;
   std::vector<int> aIgnored;      // signals zarvo starts with ignored (nohup)
   std::vector<std::string> aEnv;  // "NAME=value"; nothing is inherited
-  // A program to run instead of zarvo, with its arguments; $ZARVO names
-  // zarvo in its environment.
+  // A program to run instead of zarvo, with its arguments; in its
+  // environment $ZARVO names zarvo and $SHIM the preloadable tcsetattr.
   std::vector<std::string> aCommand;
 };
 
@@ -206,7 +206,10 @@ class PtyChild {
     if (!options.aCommand.empty()) {
       aArgv = options.aCommand;
       aEnv.push_back("ZARVO=" + e2e::BinaryPath());
+      aEnv.push_back(std::string("SHIM=") + ZARVO_TCSETATTR_SHIM);
       aEnv.push_back("PATH=/usr/local/bin:/usr/bin:/bin");
+      // A sanitizer build would refuse a library loaded before its own.
+      aEnv.push_back("ASAN_OPTIONS=verify_asan_link_order=0");
     }
     std::vector<char*> argv;
     for (std::string& s : aArgv) argv.push_back(&s[0]);
@@ -591,19 +594,17 @@ TEST(Pty, CountdownLeavesSettingsThatAnotherProgramMade) {
   EXPECT_EQ(Differences(tPager, child.Settings()), "");
 }
 
-// How a case starts zarvo on the terminal.
+// How a case starts its command on the terminal.
 enum Start {
-  DIRECT,  // zarvo itself, with these arguments
-  JOB,     // zarvo as a job of the small job-control shell
   SCRIPT,  // sh -c with this script, as a script runs it
+  JOB,     // the same as a job of the small job-control shell
   SHELL    // this line typed into an interactive bash with job control
 };
 
 struct OwnerCase {
   const char* pszName;
   Start start;
-  std::vector<std::string> aCommand;
-  std::vector<std::string> aEnv;
+  std::string strCommand;
   // What happens, in order: 'u' the settings stay as they are for half a
   // second (or until the end), 'e' the test turns echo off as "read -s"
   // does, 't' zarvo takes the terminal, 'z' Ctrl+Z stops it, 'k' "kill %1"
@@ -631,13 +632,11 @@ class PtyOwner : public ::testing::TestWithParam<OwnerCase> {
 TEST_P(PtyOwner, SettingsEndAsTheirOwnerLeftThem) {
   const OwnerCase& c = GetParam();
   ChildOptions options;
-  options.aEnv = c.aEnv;
-  if (c.start == DIRECT || c.start == JOB) options.aArgs = c.aCommand;
-  if (c.start == SCRIPT) options.aCommand = {"/bin/sh", "-c", c.aCommand[0]};
+  options.aCommand = {"/bin/sh", "-c", c.strCommand};
   if (c.start == SHELL)
     options.aCommand = {"/bin/bash", "--norc", "--noprofile", "--noediting",
                         "-i"};
-  options.aEnv.push_back("PS1=$ ");
+  options.aEnv = {"PS1=$ "};
   options.bJobControl = c.start == JOB;
   PtyChild child(options);
   ASSERT_TRUE(child.Started());
@@ -645,7 +644,7 @@ TEST_P(PtyOwner, SettingsEndAsTheirOwnerLeftThem) {
   if (c.start == SHELL) {
     ASSERT_TRUE(child.WaitOutput("$ "));
     tOwner = child.Settings();
-    child.Send(c.aCommand[0] + "\n");
+    child.Send(c.strCommand + "\n");
   }
   pid_t nZarvo = child.ZarvoPid();
   for (const char* pStep = c.pszSteps; *pStep != '\0'; ++pStep) {
@@ -688,64 +687,40 @@ TEST_P(PtyOwner, SettingsEndAsTheirOwnerLeftThem) {
   EXPECT_EQ(Differences(tOwner, child.Settings()), "");
 }
 
-const char* const ASAN_PRELOAD = "ASAN_OPTIONS=verify_asan_link_order=0";
-
-std::vector<std::string> Shim(const char* pszWhen, int nSignal) {
-  return {std::string("LD_PRELOAD=") + ZARVO_TCSETATTR_SHIM,
-          std::string(pszWhen) + "=" + std::to_string(nSignal), ASAN_PRELOAD};
+// zarvo with these arguments, raising nSignal right after the tcsetattr
+// that takes the terminal or gives it back.
+std::string Shimmed(const char* pszAfter, int nSignal, const char* pszArgs) {
+  return std::string("LD_PRELOAD=\"$SHIM\" ") + pszAfter + "=" +
+         std::to_string(nSignal) + " exec \"$ZARVO\" " + pszArgs;
 }
+
+const char* const TAKE = "SHIM_AFTER_TAKE";
+const char* const GIVE = "SHIM_AFTER_GIVE";
 
 INSTANTIATE_TEST_SUITE_P(
     Waits, PtyOwner,
     ::testing::Values(
         // A script's "&" keeps zarvo in the foreground group; its output is
         // not the terminal, so the terminal stays the script's.
-        OwnerCase{"ScriptCountdownInBackground",
-                  SCRIPT,
-                  {"\"$ZARVO\" w /T:2 >/dev/null & wait"},
-                  {},
-                  "uex",
+        OwnerCase{"ScriptCountdownInBackground", SCRIPT,
+                  "\"$ZARVO\" w /T:2 >/dev/null & wait", "uex", 0},
+        OwnerCase{"CountdownIntoPipe", SCRIPT, "\"$ZARVO\" w /T:2 | cat", "ux",
                   0},
-        OwnerCase{"CountdownIntoPipe",
-                  SCRIPT,
-                  {"\"$ZARVO\" w /T:2 | cat"},
-                  {},
-                  "ux",
-                  0},
-        OwnerCase{"SignalRightAfterPauseTakes",
-                  DIRECT,
-                  {"msg", "/P:3"},
-                  Shim("SHIM_AFTER_TAKE", SIGINT),
-                  "x",
-                  SIGINT},
-        OwnerCase{"SignalRightAfterCountdownTakes",
-                  DIRECT,
-                  {"msg", "/T:3"},
-                  Shim("SHIM_AFTER_TAKE", SIGINT),
-                  "x",
-                  SIGINT},
-        OwnerCase{"StopRightAfterGiveBack",
-                  JOB,
-                  {"msg", "/P:1"},
-                  Shim("SHIM_AFTER_GIVE", SIGTSTP),
-                  "sx",
-                  0},
+        OwnerCase{"SignalRightAfterPauseTakes", SCRIPT,
+                  Shimmed(TAKE, SIGINT, "msg /P:3"), "x", SIGINT},
+        OwnerCase{"SignalRightAfterCountdownTakes", SCRIPT,
+                  Shimmed(TAKE, SIGINT, "msg /T:3"), "x", SIGINT},
+        OwnerCase{"StopRightAfterGiveBack", JOB,
+                  Shimmed(GIVE, SIGTSTP, "msg /P:1"), "sx", 0},
         // The wall clock stands still; the wait keeps time all the same.
-        OwnerCase{"FrozenCalendarClock",
-                  SCRIPT,
-                  {"command -v faketime >/dev/null || exit 77; faketime -f "
-                   "'2026-12-08 12:00:00' \"$ZARVO\" msg /T:2"},
-                  {"FAKETIME_DONT_FAKE_MONOTONIC=1", ASAN_PRELOAD},
-                  "x",
-                  0},
-        OwnerCase{
-            "StoppedPauseKilled", SHELL, {"\"$ZARVO\" /P msg"}, {}, "tzk", 0},
-        OwnerCase{"TimedPauseInBackgroundEnds",
-                  SHELL,
-                  {"\"$ZARVO\" msg /P:2 & wait $!; echo rc=$?"},
-                  {},
-                  "o",
-                  0}),
+        OwnerCase{"FrozenCalendarClock", SCRIPT,
+                  "command -v faketime >/dev/null || exit 77; "
+                  "FAKETIME_DONT_FAKE_MONOTONIC=1 faketime -f "
+                  "'2026-12-08 12:00:00' \"$ZARVO\" msg /T:2",
+                  "x", 0},
+        OwnerCase{"StoppedPauseKilled", SHELL, "\"$ZARVO\" /P msg", "tzk", 0},
+        OwnerCase{"TimedPauseInBackgroundEnds", SHELL,
+                  "\"$ZARVO\" msg /P:2 & wait $!; echo rc=$?", "o", 0}),
     [](const ::testing::TestParamInfo<OwnerCase>& info) {
       return std::string(info.param.pszName);
     });
