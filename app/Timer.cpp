@@ -1,7 +1,7 @@
 // The waits: the countdown timer of /P:n and /T:n, and the key wait of /P.
-// Both sleep in the operating system until a key arrives or the clock's
-// second changes; neither spins.
-#include <ctime>
+// Both sleep in the operating system until a key arrives or the steady
+// clock's second changes; neither spins, and a calendar clock that is set,
+// stepped or frozen meanwhile changes nothing.
 #include <ostream>
 
 #include "EchoApp.h"
@@ -43,11 +43,12 @@ void CEchoApp::RunTimer() {
   bool bCounting = true;
   // /T:n never reads the keyboard: keys typed meanwhile stay unread for
   // whatever reads the terminal next, and without echo they stay out of
-  // the count on the screen.
-  bool bKeyboard = m_bPause && PlatformKeyboardOpen();
+  // the count on the screen. In the background /P:n counts down without
+  // the keyboard too.
+  bool bKeyboard = m_bPause && PlatformKeyboardOpen(false);
   bool bQuiet = !m_bPause && PlatformEchoOff();
   if (!m_bNoCountdown) WriteText(CString(nCount));
-  std::time_t tLast = PlatformNow();
+  long long nLast = PlatformSteadyMillis() / 1000;
 
   while (nCount != 0) {
     if (bKeyboard && PlatformKeyWaiting()) {
@@ -63,22 +64,21 @@ void CEchoApp::RunTimer() {
     }
     if (!bCounting) {
       // Only a key ends this wait, so a keyboard that is gone ends it too.
-      if (!PlatformKeyboardOpen()) break;
+      if (!PlatformKeyboardOpen(false)) break;
       PlatformWaitForKey(KEY_WAIT_MILLIS);
       continue;
     }
-    // Taken before the clock reading, the time to the next second can only
-    // come out short, so a wait never sleeps past a change of the second.
-    int nMillis = PlatformMillisToNextSecond();
-    // The count falls once whenever the clock's whole second has moved on.
-    std::time_t tNow = PlatformNow();
-    if (tNow > tLast) {
+    // The count falls once whenever the clock's whole second has moved on;
+    // one reading gives both the second and the time to the next one.
+    long long nNow = PlatformSteadyMillis();
+    int nMillis = int(1000 - nNow % 1000);
+    if (nNow / 1000 > nLast) {
       if (!m_bNoCountdown) WriteErase(nWidth);
       --nCount;
       nWidth = Width(nCount);
       if (!m_bNoCountdown) WriteText(CString(nCount));
     }
-    tLast = tNow;
+    nLast = nNow / 1000;
     if (nCount == 0) break;
     if (bKeyboard)
       PlatformWaitForKey(nMillis);
@@ -91,11 +91,12 @@ void CEchoApp::RunTimer() {
 }
 
 void CEchoApp::WaitForKey() {
-  // With no console keyboard nobody can press a key: return at once.
-  if (!PlatformKeyboardOpen()) return;
+  // With no console keyboard nobody can press a key: return at once. In
+  // the background the wait stops until it is in the foreground.
+  if (!PlatformKeyboardOpen(true)) return;
   for (;;) {
     while (!PlatformKeyWaiting()) {
-      if (!PlatformKeyboardOpen()) break;
+      if (!PlatformKeyboardOpen(true)) break;
       PlatformWaitForKey(KEY_WAIT_MILLIS);
     }
     if (!PlatformKeyWaiting() || ReadKeyCode() != 0) break;

@@ -17,17 +17,21 @@ class CString;
 const char* const* PlatformUtf8Arguments(int argc, const wchar_t* const* argv);
 
 // ----------------------------------------------------------------- keyboard
-// The console's own keyboard, never standard input. Special keys arrive as
-// the prefix code 0 followed by a second code on the next read; a Windows
-// console gives its grey cursor and editing keys the prefix 224 instead.
+// The console's own keyboard, never standard input (TerminalPosix.cpp,
+// TerminalWin32.cpp). Special keys arrive as the prefix code 0 followed by a
+// second code on the next read; a Windows console gives its grey cursor and
+// editing keys the prefix 224 instead.
 
 // Takes the console keyboard for reading keys without echo. False when the
-// process has no console keyboard; then no key is ever waiting.
-bool PlatformKeyboardOpen();
+// process has no console keyboard, or when it runs in the background; then
+// no key is ever waiting. With bMayStop a background job first stops, as a
+// reader of the terminal does, until it is brought to the foreground.
+bool PlatformKeyboardOpen(bool bMayStop);
 
 // Stops the terminal echoing what is typed, and changes nothing else: keys
-// stay unread for whatever reads the terminal next. False when there is no
-// terminal of this process's own (none at all, or a background job).
+// stay unread for whatever reads the terminal next. False when the terminal
+// is not this run's alone to silence (no terminal, a background job, or
+// standard input or output elsewhere).
 bool PlatformEchoOff();
 
 // Gives the console back exactly as it was before PlatformKeyboardOpen or
@@ -49,13 +53,16 @@ bool PlatformWaitForKey(int nMillis);
 // Current calendar time in whole seconds.
 std::time_t PlatformNow();
 
-// Milliseconds until the clock's whole second next changes (1 to 1000).
-int PlatformMillisToNextSecond();
+// Milliseconds on a steady clock, which only moves forward, at the pace of
+// real time, whatever happens to the calendar clock (set, stepped, frozen).
+long long PlatformSteadyMillis();
 
 // Sleeps for nMillis without reading the keyboard.
 void PlatformSleep(int nMillis);
 
-// Local broken-down time of tTime; false when it cannot be converted.
+// Local broken-down time of tTime, in the system's time zone (on POSIX as
+// TZ names it, on Windows as its own settings give it); false when it
+// cannot be converted.
 bool PlatformLocalTime(std::time_t tTime, std::tm* pTm);
 
 // ---------------------------------------------------------- standard output

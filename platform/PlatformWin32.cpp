@@ -1,7 +1,7 @@
-// Windows side of the platform: the arguments, the console's own input
-// buffer as the keyboard, the system clock, standard output and error, the
-// process environment and append-only log files that other processes may
-// share.
+// Windows side of the platform: the arguments, the clocks, standard output
+// and error, the process environment and append-only log files that other
+// processes may share. The console's keyboard has a source of its own
+// (TerminalWin32.cpp).
 //
 // Text is UTF-8 inside the tool. It comes in through the system's UTF-16
 // interfaces (arguments, environment, file names) and goes out to a console
@@ -33,124 +33,9 @@
 
 namespace {
 
-const int PREFIX_SPECIAL = 0;     // function keys and the keypad
-const int PREFIX_EXTENDED = 224;  // the grey keys beside the keypad
-const unsigned char KEY_ESCAPE = 27;
-
 // Filetime ticks (100 ns) per second, and the seconds from 1601 to 1970.
 const std::uint64_t TICKS_PER_SECOND = 10000000u;
 const std::uint64_t EPOCH_DIFFERENCE = 11644473600u;
-
-// How long a wake-up that found no input rests before waiting again, so
-// that a handle which stays signalled can never make the wait spin.
-const DWORD IDLE_REST_MILLIS = 10;
-
-// The console input buffer, opened as CONIN$ so that a redirected standard
-// input does not stand in for the keyboard.
-HANDLE g_hConsole = INVALID_HANDLE_VALUE;
-
-// Key codes already taken from the console but not yet delivered: the
-// second code of a special key, and the repeats of a held key.
-const int QUEUE_SIZE = 64;
-int g_anQueue[QUEUE_SIZE];
-int g_nQueueStart = 0;
-int g_nQueueCount = 0;
-
-// Queues the codes of one key press whole, or not at all when a key held
-// down has repeated past the room left.
-bool Enqueue(const int* pnCodes, int nCount) {
-  if (g_nQueueCount + nCount > QUEUE_SIZE) return false;
-  for (int i = 0; i < nCount; ++i) {
-    g_anQueue[(g_nQueueStart + g_nQueueCount) % QUEUE_SIZE] = pnCodes[i];
-    ++g_nQueueCount;
-  }
-  return true;
-}
-
-int Dequeue() {
-  int nCode = g_anQueue[g_nQueueStart];
-  g_nQueueStart = (g_nQueueStart + 1) % QUEUE_SIZE;
-  --g_nQueueCount;
-  return nCode;
-}
-
-// Shift, Ctrl, Alt, the Windows keys and the locks give no key of their own.
-bool IsModifier(WORD wKey) {
-  switch (wKey) {
-    case VK_SHIFT:
-    case VK_CONTROL:
-    case VK_MENU:
-    case VK_CAPITAL:
-    case VK_NUMLOCK:
-    case VK_SCROLL:
-    case VK_LWIN:
-    case VK_RWIN: return true;
-    default: return false;
-  }
-}
-
-// The second code of a key without a character: its scan code, with the
-// function keys shifted by their modifiers the way the console runtime
-// numbers them (F1 59, Shift+F1 84, Ctrl+F1 94, Alt+F1 104, F11 133...).
-int SecondCode(WORD wScan, DWORD dwState) {
-  int nVariant = 0;
-  if (dwState & (LEFT_ALT_PRESSED | RIGHT_ALT_PRESSED))
-    nVariant = 3;
-  else if (dwState & (LEFT_CTRL_PRESSED | RIGHT_CTRL_PRESSED))
-    nVariant = 2;
-  else if (dwState & SHIFT_PRESSED)
-    nVariant = 1;
-  static const int s_anFOffset[] = {0, 25, 35, 45};
-  if (wScan >= 59 && wScan <= 68) return wScan + s_anFOffset[nVariant];
-  if (wScan == 87 || wScan == 88) return 133 + (wScan - 87) + 2 * nVariant;
-  return wScan;
-}
-
-// Turns one key-down event into its codes: a character, or a prefix and a
-// second code. Alt with a character key counts as a special key.
-void TranslateKey(const KEY_EVENT_RECORD& tKey) {
-  if (!tKey.bKeyDown || IsModifier(tKey.wVirtualKeyCode)) return;
-  // A record that names no key at all (a terminal sequence the console
-  // did not know) is no key press.
-  if (tKey.wVirtualKeyCode == 0 && tKey.wVirtualScanCode == 0 &&
-      tKey.uChar.AsciiChar == 0)
-    return;
-  unsigned char chKey = static_cast<unsigned char>(tKey.uChar.AsciiChar);
-  // Some consoles (Wine's among them) give Escape without its character.
-  if (tKey.wVirtualKeyCode == VK_ESCAPE) chKey = KEY_ESCAPE;
-  DWORD dwState = tKey.dwControlKeyState;
-  bool bAltOnly = (dwState & (LEFT_ALT_PRESSED | RIGHT_ALT_PRESSED)) != 0 &&
-                  (dwState & (LEFT_CTRL_PRESSED | RIGHT_CTRL_PRESSED)) == 0;
-  int anCodes[2] = {chKey, 0};
-  int nCount = 1;
-  if (chKey == 0 || bAltOnly) {
-    anCodes[0] = (dwState & ENHANCED_KEY) ? PREFIX_EXTENDED : PREFIX_SPECIAL;
-    anCodes[1] = SecondCode(tKey.wVirtualScanCode, dwState);
-    nCount = 2;
-  }
-  int nRepeat = tKey.wRepeatCount < 1 ? 1 : tKey.wRepeatCount;
-  for (int i = 0; i < nRepeat && Enqueue(anCodes, nCount); ++i) {
-  }
-}
-
-// Moves every pending console event into the key queue; focus, mouse,
-// menu and resize events are dropped so that the handle stops being
-// signalled. The count of events taken goes to *pnTaken.
-void DrainConsole(DWORD* pnTaken) {
-  *pnTaken = 0;
-  DWORD nEvents = 0;
-  while (g_hConsole != INVALID_HANDLE_VALUE &&
-         GetNumberOfConsoleInputEvents(g_hConsole, &nEvents) && nEvents > 0) {
-    INPUT_RECORD atRecords[16];
-    DWORD nRead = 0;
-    if (!ReadConsoleInputA(g_hConsole, atRecords, 16, &nRead) || nRead == 0)
-      return;
-    *pnTaken += nRead;
-    for (DWORD i = 0; i < nRead; ++i)
-      if (atRecords[i].EventType == KEY_EVENT)
-        TranslateKey(atRecords[i].Event.KeyEvent);
-  }
-}
 
 // Hands all nLength units to fnWrite in as few calls as the system takes
 // (each call takes up to a chunk and tells how many units it wrote); 0, or
@@ -265,90 +150,58 @@ std::uint64_t FileTimeNow() {
 
 }  // namespace
 
-// ----------------------------------------------------------------- keyboard
-
-// The console's mode is never changed: console input records come raw
-// whatever the line and echo modes are, and Ctrl+C keeps ending the
-// process as the console's processed input makes it do.
-bool PlatformKeyboardOpen() {
-  if (g_hConsole != INVALID_HANDLE_VALUE) return true;
-  HANDLE hConsole = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-  if (hConsole == INVALID_HANDLE_VALUE) return false;
-  DWORD dwMode = 0;
-  if (!GetConsoleMode(hConsole, &dwMode)) {
-    CloseHandle(hConsole);
-    return false;
-  }
-  g_hConsole = hConsole;
-  return true;
-}
-
-// Nothing reads the console's input while a countdown runs, so nothing
-// typed meanwhile is echoed: there is nothing to silence.
-bool PlatformEchoOff() { return false; }
-
-void PlatformKeyboardClose() {
-  if (g_hConsole == INVALID_HANDLE_VALUE) return;
-  CloseHandle(g_hConsole);
-  g_hConsole = INVALID_HANDLE_VALUE;
-  g_nQueueStart = g_nQueueCount = 0;
-}
-
-bool PlatformKeyWaiting() {
-  if (g_nQueueCount > 0) return true;
-  DWORD nTaken = 0;
-  DrainConsole(&nTaken);
-  return g_nQueueCount > 0;
-}
-
-int PlatformReadKey() { return PlatformKeyWaiting() ? Dequeue() : 0; }
-
-bool PlatformWaitForKey(int nMillis) {
-  if (PlatformKeyWaiting()) return true;
-  if (nMillis < 0) nMillis = 0;
-  if (g_hConsole == INVALID_HANDLE_VALUE) {
-    PlatformSleep(nMillis);
-    return false;
-  }
-  ULONGLONG nDeadline = GetTickCount64() + ULONGLONG(nMillis);
-  for (;;) {
-    ULONGLONG nNow = GetTickCount64();
-    if (nNow >= nDeadline) return false;
-    DWORD dwLeft = DWORD(nDeadline - nNow);
-    DWORD dwResult = WaitForSingleObject(g_hConsole, dwLeft);
-    if (dwResult == WAIT_TIMEOUT) return false;
-    if (dwResult != WAIT_OBJECT_0) {  // the handle broke: sleep it out
-      Sleep(dwLeft);
-      return false;
-    }
-    DWORD nTaken = 0;
-    DrainConsole(&nTaken);
-    if (g_nQueueCount > 0) return true;
-    if (nTaken == 0)
-      Sleep(dwLeft < IDLE_REST_MILLIS ? dwLeft : IDLE_REST_MILLIS);
-  }
-}
-
 // -------------------------------------------------------------------- clock
 
-// Both readings come from the system time, the clock that time() and the
-// file times use, so a wake-up at the second's change sees the new second.
 std::time_t PlatformNow() {
   return std::time_t(FileTimeNow() / TICKS_PER_SECOND - EPOCH_DIFFERENCE);
 }
 
-int PlatformMillisToNextSecond() {
-  std::uint64_t nTicks = TICKS_PER_SECOND - FileTimeNow() % TICKS_PER_SECOND;
-  int nMillis = int((nTicks + 9999u) / 10000u);
-  return nMillis < 1 ? 1 : nMillis;
+// The performance counter: steady, untouched by changes of the system time,
+// and read from the clock itself. (The tick count of GetTickCount64 is a
+// copy refreshed now and then, under Wine only when its server wakes, so a
+// sleep until the next second would often wake short of it.)
+long long PlatformSteadyMillis() {
+  LARGE_INTEGER tFrequency;
+  LARGE_INTEGER tCount;
+  QueryPerformanceFrequency(&tFrequency);
+  QueryPerformanceCounter(&tCount);
+  long long nPerSecond = tFrequency.QuadPart;
+  return tCount.QuadPart / nPerSecond * 1000 +
+         tCount.QuadPart % nPerSecond * 1000 / nPerSecond;
 }
 
 void PlatformSleep(int nMillis) { Sleep(nMillis > 0 ? DWORD(nMillis) : 0); }
 
+// The time zone is the system's, as "time /t" shows it, whatever TZ holds:
+// the C runtime would read TZ in a format of its own and fall back to UTC
+// for a name such as Asia/Tokyo that other shells pass on. Daylight saving
+// is left unknown (-1): no format of the tool shows it.
 bool PlatformLocalTime(std::time_t tTime, std::tm* pTm) {
-  return localtime_s(pTm, &tTime) == 0;
+  long long nSeconds = static_cast<long long>(tTime) + EPOCH_DIFFERENCE;
+  if (nSeconds < 0) return false;
+  std::uint64_t nTicks = std::uint64_t(nSeconds) * TICKS_PER_SECOND;
+  FILETIME tFile = {DWORD(nTicks), DWORD(nTicks >> 32)};
+  SYSTEMTIME tUtc;
+  SYSTEMTIME tLocal;
+  if (!FileTimeToSystemTime(&tFile, &tUtc) ||
+      !SystemTimeToTzSpecificLocalTime(nullptr, &tUtc, &tLocal))
+    return false;
+  static const int s_anDaysBefore[] = {0,   31,  59,  90,  120, 151,
+                                       181, 212, 243, 273, 304, 334};
+  int nYear = tLocal.wYear;
+  bool bLeap = (nYear % 4 == 0 && nYear % 100 != 0) || nYear % 400 == 0;
+  *pTm = std::tm();
+  pTm->tm_year = nYear - 1900;
+  pTm->tm_mon = tLocal.wMonth - 1;
+  pTm->tm_mday = tLocal.wDay;
+  pTm->tm_hour = tLocal.wHour;
+  pTm->tm_min = tLocal.wMinute;
+  pTm->tm_sec = tLocal.wSecond;
+  pTm->tm_wday = tLocal.wDayOfWeek;
+  pTm->tm_yday = s_anDaysBefore[pTm->tm_mon] + tLocal.wDay - 1 +
+                 (bLeap && tLocal.wMonth > 2 ? 1 : 0);
+  pTm->tm_isdst = -1;
+  return true;
 }
 
 // ------------------------------------------------ standard output and error
@@ -369,9 +222,11 @@ std::string JoinWithCrLf(const SOutPiece* aPieces, int nPieces) {
   return strText;
 }
 
-// A reader that has closed its end of the pipe, or is closing it.
+// A reader that has closed its end of the pipe, is closing it, or is no
+// longer connected (how a pipe whose reader left may also report it).
 bool IsClosedPipe(DWORD dwError) {
-  return dwError == ERROR_BROKEN_PIPE || dwError == ERROR_NO_DATA;
+  return dwError == ERROR_BROKEN_PIPE || dwError == ERROR_NO_DATA ||
+         dwError == ERROR_PIPE_NOT_CONNECTED;
 }
 
 // A console takes the text as UTF-16, which shows every character

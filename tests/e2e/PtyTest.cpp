@@ -69,6 +69,9 @@ struct ChildOptions {
   bool bJobControl = false;
   std::vector<int> aIgnored;      // signals zarvo starts with ignored (nohup)
   std::vector<std::string> aEnv;  // "NAME=value"; nothing is inherited
+  // A program to run instead of zarvo, with its arguments; in its
+  // environment $ZARVO names zarvo and $SHIM the preloadable tcsetattr.
+  std::vector<std::string> aCommand;
 };
 
 // zarvo started on a fresh pseudo-terminal. The test keeps both ends open:
@@ -150,6 +153,7 @@ class PtyChild {
   }
 
   bool Running() { return !Reap(WNOHANG); }
+  pid_t ForegroundGroup() const { return tcgetpgrp(m_nMaster); }
   int ExitCode() const {
     return WIFEXITED(m_nStatus) ? WEXITSTATUS(m_nStatus) : -1;
   }
@@ -198,10 +202,18 @@ class PtyChild {
     // Everything the child needs is prepared before fork().
     std::vector<std::string> aArgv = {e2e::BinaryPath()};
     aArgv.insert(aArgv.end(), options.aArgs.begin(), options.aArgs.end());
+    std::vector<std::string> aEnv = options.aEnv;
+    if (!options.aCommand.empty()) {
+      aArgv = options.aCommand;
+      aEnv.push_back("ZARVO=" + e2e::BinaryPath());
+      aEnv.push_back(std::string("SHIM=") + ZARVO_TCSETATTR_SHIM);
+      aEnv.push_back("PATH=/usr/local/bin:/usr/bin:/bin");
+      // A sanitizer build would refuse a library loaded before its own.
+      aEnv.push_back("ASAN_OPTIONS=verify_asan_link_order=0");
+    }
     std::vector<char*> argv;
     for (std::string& s : aArgv) argv.push_back(&s[0]);
     argv.push_back(nullptr);
-    std::vector<std::string> aEnv = options.aEnv;
     std::vector<char*> envp;
     for (std::string& s : aEnv) envp.push_back(&s[0]);
     envp.push_back(nullptr);
@@ -479,7 +491,9 @@ INSTANTIATE_TEST_SUITE_P(
             "CtrlBackslashDuringCount", {"/P:9"}, false, "\x1c", SIGQUIT},
         SignalCase{"TermDuringCount", {"msg", "/P:9"}, false, "", SIGTERM},
         SignalCase{"HangUpDuringPause", {"/P"}, false, "", SIGHUP},
-        SignalCase{"CtrlCDuringTimer", {"msg", "/T:9"}, false, "\x03", SIGINT}),
+        SignalCase{"CtrlCDuringTimer", {"msg", "/T:9"}, false, "\x03", SIGINT},
+        SignalCase{"AlarmDuringPause", {"msg", "/P"}, false, "", SIGALRM},
+        SignalCase{"User1DuringPause", {"msg", "/P"}, false, "", SIGUSR1}),
     [](const ::testing::TestParamInfo<SignalCase>& info) {
       return std::string(info.param.pszName);
     });
@@ -579,6 +593,137 @@ TEST(Pty, CountdownLeavesSettingsThatAnotherProgramMade) {
   ASSERT_TRUE(child.WaitExit());
   EXPECT_EQ(Differences(tPager, child.Settings()), "");
 }
+
+// How a case starts its command on the terminal.
+enum Start {
+  SCRIPT,  // sh -c with this script, as a script runs it
+  JOB,     // the same as a job of the small job-control shell
+  SHELL    // this line typed into an interactive bash with job control
+};
+
+struct OwnerCase {
+  const char* pszName;
+  Start start;
+  std::string strCommand;
+  // What happens, in order: 'u' the settings stay as they are for half a
+  // second (or until the end), 'e' the test turns echo off as "read -s"
+  // does, 't' zarvo takes the terminal, 'z' Ctrl+Z stops it, 'k' "kill %1"
+  // ends it, 's' the job shell sees it stop and SIGCONT resumes it, 'o' the
+  // line prints "rc=0", 'x' zarvo ends (by nSignal, else with 0).
+  const char* pszSteps;
+  int nSignal;
+};
+
+void PrintTo(const OwnerCase& c, std::ostream* pOut) { *pOut << c.pszName; }
+
+// Whatever the run is, the terminal's settings end as their owner left them.
+class PtyOwner : public ::testing::TestWithParam<OwnerCase> {
+ protected:
+  // Until the process nPid is gone (reaped by its shell).
+  static bool WaitGone(PtyChild& child, pid_t nPid) {
+    for (Clock::time_point tEnd = Deadline(); Clock::now() < tEnd;) {
+      if (kill(nPid, 0) != 0 && errno == ESRCH) return true;
+      child.Idle(20);
+    }
+    return false;
+  }
+};
+
+TEST_P(PtyOwner, SettingsEndAsTheirOwnerLeftThem) {
+  const OwnerCase& c = GetParam();
+  ChildOptions options;
+  options.aCommand = {"/bin/sh", "-c", c.strCommand};
+  if (c.start == SHELL)
+    options.aCommand = {"/bin/bash", "--norc", "--noprofile", "--noediting",
+                        "-i"};
+  options.aEnv = {"PS1=$ "};
+  options.bJobControl = c.start == JOB;
+  PtyChild child(options);
+  ASSERT_TRUE(child.Started());
+  termios tOwner = child.Before();
+  if (c.start == SHELL) {
+    ASSERT_TRUE(child.WaitOutput("$ "));
+    tOwner = child.Settings();
+    child.Send(c.strCommand + "\n");
+  }
+  pid_t nZarvo = child.ZarvoPid();
+  for (const char* pStep = c.pszSteps; *pStep != '\0'; ++pStep) {
+    switch (*pStep) {
+      case 'u':
+        for (int i = 0; i < 50 && child.Running(); ++i) {
+          ASSERT_EQ(Differences(tOwner, child.Settings()), "");
+          child.Idle(10);
+        }
+        break;
+      case 'e':
+        tOwner.c_lflag &= tcflag_t(~ECHO);
+        child.Apply(tOwner);
+        break;
+      case 't':
+        ASSERT_TRUE(child.WaitTaken());
+        nZarvo = child.ForegroundGroup();
+        break;
+      case 'z':
+        child.Send("\x1a");
+        ASSERT_TRUE(child.WaitOutput("Stopped"));
+        break;
+      case 'k':
+        child.Send("kill %1\n");
+        EXPECT_TRUE(WaitGone(child, nZarvo));
+        break;
+      case 's':
+        ASSERT_EQ(child.NextReport(), 'S');
+        kill(nZarvo, SIGCONT);
+        break;
+      case 'o': ASSERT_TRUE(child.WaitOutput("rc=0")) << child.Output(); break;
+      case 'x':
+        ASSERT_TRUE(child.WaitExit()) << child.Output();
+        if (child.ExitCode() == 77) GTEST_SKIP() << child.Output();
+        EXPECT_EQ(child.Signal(), c.nSignal);
+        EXPECT_EQ(child.ExitCode(), c.nSignal == 0 ? 0 : -1);
+        break;
+    }
+  }
+  EXPECT_EQ(Differences(tOwner, child.Settings()), "");
+}
+
+// zarvo with these arguments, raising nSignal right after the tcsetattr
+// that takes the terminal or gives it back.
+std::string Shimmed(const char* pszAfter, int nSignal, const char* pszArgs) {
+  return std::string("LD_PRELOAD=\"$SHIM\" ") + pszAfter + "=" +
+         std::to_string(nSignal) + " exec \"$ZARVO\" " + pszArgs;
+}
+
+const char* const TAKE = "SHIM_AFTER_TAKE";
+const char* const GIVE = "SHIM_AFTER_GIVE";
+
+INSTANTIATE_TEST_SUITE_P(
+    Waits, PtyOwner,
+    ::testing::Values(
+        // A script's "&" keeps zarvo in the foreground group; its output is
+        // not the terminal, so the terminal stays the script's.
+        OwnerCase{"ScriptCountdownInBackground", SCRIPT,
+                  "\"$ZARVO\" w /T:2 >/dev/null & wait", "uex", 0},
+        OwnerCase{"CountdownIntoPipe", SCRIPT, "\"$ZARVO\" w /T:2 | cat", "ux",
+                  0},
+        OwnerCase{"SignalRightAfterPauseTakes", SCRIPT,
+                  Shimmed(TAKE, SIGINT, "msg /P:3"), "x", SIGINT},
+        OwnerCase{"SignalRightAfterCountdownTakes", SCRIPT,
+                  Shimmed(TAKE, SIGINT, "msg /T:3"), "x", SIGINT},
+        OwnerCase{"StopRightAfterGiveBack", JOB,
+                  Shimmed(GIVE, SIGTSTP, "msg /P:1"), "sx", 0},
+        // The wall clock stands still; the wait keeps time all the same.
+        OwnerCase{"FrozenCalendarClock", SCRIPT,
+                  "command -v faketime >/dev/null || exit 77; "
+                  "FAKETIME_DONT_FAKE_MONOTONIC=1 faketime -f "
+                  "'2026-12-08 12:00:00' \"$ZARVO\" msg /T:2",
+                  "x", 0},
+        OwnerCase{"StoppedPauseKilled", SHELL, "\"$ZARVO\" /P msg", "tzk", 0},
+        OwnerCase{"TimedPauseInBackgroundEnds", SHELL,
+                  "\"$ZARVO\" msg /P:2 & wait $!; echo rc=$?", "o", 0}),
+    [](const ::testing::TestParamInfo<OwnerCase>& info) {
+      return std::string(info.param.pszName);
+    });
 
 // A failed /N delete (the log is a folder) is reported on a line of its
 // own, also after a count and cancel text that left the cursor mid-line.

@@ -137,7 +137,7 @@ int AppendCalls() { return g_nAppendCalls; }
 
 }  // namespace fake
 
-bool PlatformKeyboardOpen() {
+bool PlatformKeyboardOpen(bool) {
   if (!KeyboardThere()) {
     g_bOpen = false;  // a keyboard that went away is closed
     return false;
@@ -182,21 +182,23 @@ bool PlatformWaitForKey(int nMillis) {
   return false;
 }
 
-std::time_t PlatformNow() {
+std::time_t PlatformNow() { return g_tStart + g_nNowMillis / 1000; }
+
+// The steady clock runs in step with the calendar clock; jumps and slow
+// readings are the steady clock's alone.
+long long PlatformSteadyMillis() {
   CountIdlePoll();
-  long nJump = 0;
+  long long nJump = 0;
   for (const ClockJump& jump : g_aJumps)
-    if (jump.nAt <= g_nNowMillis) nJump += jump.nSeconds;
-  std::time_t tNow = g_tStart + g_nNowMillis / 1000 + nJump;
+    if (jump.nAt <= g_nNowMillis) nJump += jump.nSeconds * 1000LL;
+  long long nNow = g_tStart * 1000LL + g_nNowMillis + nJump;
   for (ReadDelay& delay : g_aReadDelays) {
     if (delay.nAt < 0 || delay.nAt > g_nNowMillis) continue;
     delay.nAt = -1;  // used up
     Advance(delay.nDelay);
   }
-  return tNow;
+  return nNow;
 }
-
-int PlatformMillisToNextSecond() { return int(1000 - g_nNowMillis % 1000); }
 
 void PlatformSleep(int nMillis) { Advance(nMillis); }
 

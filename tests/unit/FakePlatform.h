@@ -33,7 +33,7 @@ void Reset(std::time_t tStart = DEFAULT_START, int nStartMillis = 0);
 // A key code that becomes readable nAtMillis after the start.
 void AddKey(long nAtMillis, int nCode);
 
-// The clock reading jumps by nSeconds once nAtMillis have passed.
+// The steady clock's reading jumps by nSeconds once nAtMillis have passed.
 void AddClockJump(long nAtMillis, long nSeconds);
 
 void SetKeyboard(bool bPresent);
@@ -42,7 +42,7 @@ void SetKeyboard(bool bPresent);
 // is waiting any more and opening it fails.
 void LoseKeyboardAt(long nAtMillis);
 
-// The first clock reading taken at or after nAtMillis lasts nDelayMillis:
+// The first steady clock reading at or after nAtMillis lasts nDelayMillis:
 // it gives the time it began, and the clock moves on meanwhile.
 void AddClockReadDelay(long nAtMillis, long nDelayMillis);
 
