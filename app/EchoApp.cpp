@@ -2,7 +2,6 @@
 #include "EchoApp.h"
 
 #include <cstddef>
-#include <ostream>
 
 #include "CmdLine.h"
 #include "Platform.h"
@@ -23,8 +22,8 @@ CEchoApp::CEchoApp()
 CEchoApp::~CEchoApp() {}
 
 void WriteLine(const CString& strLine) {
-  PlatformStdout() << strLine << '\n';
-  PlatformStdout().flush();
+  PlatformWriteStdout(strLine.GetString(), std::size_t(strLine.GetLength()),
+                      "\n", 1);
 }
 
 namespace {
@@ -155,10 +154,7 @@ int CEchoApp::Run(int argc, const char* const* argv) {
   else if (m_bPause)
     WaitForKey();
 
-  if (bDisplayed && !m_bNoNewline && bWait) {
-    PlatformStdout() << '\n';
-    PlatformStdout().flush();
-  }
+  if (bDisplayed && !m_bNoNewline && bWait) PlatformWriteStdout("\n", 1);
   // A failed /N delete is reported on a line of its own, last of all.
   if (nLogStatus == STATUS_LOG_FAILED) {
     if (PlatformStdoutMidLine()) WriteLine("");
@@ -171,7 +167,6 @@ int CEchoApp::Run(int argc, const char* const* argv) {
 // A display that failed is reported once, at the end of the run; a run
 // that chose no exit code then ends with 1, so that the caller learns it.
 int CEchoApp::CheckDisplay(int nExitCode, bool bDefaultCode) {
-  PlatformStdout().flush();
   int nError = PlatformStdoutError();
   if (nError == 0) return nExitCode;
   ShowFailure("cannot write to standard output", nError);

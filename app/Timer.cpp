@@ -1,8 +1,8 @@
 // The waits: the countdown timer of /P:n and /T:n, and the key wait of /P.
 // Both sleep in the operating system until a key arrives or the clock's
 // second changes; neither spins.
+#include <cstddef>
 #include <ctime>
-#include <ostream>
 
 #include "EchoApp.h"
 #include "Platform.h"
@@ -14,8 +14,7 @@ const int KEY_ESCAPE = 27;
 const int KEY_WAIT_MILLIS = 60000;
 
 void WriteText(const CString& strText) {
-  PlatformStdout() << strText;
-  PlatformStdout().flush();
+  PlatformWriteStdout(strText.GetString(), std::size_t(strText.GetLength()));
 }
 
 // Blanks a count of nWidth characters and leaves the cursor where it began.

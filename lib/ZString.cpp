@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ostream>
 
 #include "ErrorReporter.h"
 
@@ -265,10 +264,6 @@ char CString::GetAt(unsigned nPos) const {
 }
 
 const char* CString::GetString() const { return Text(); }
-
-std::ostream& operator<<(std::ostream& out, const CString& s) {
-  return out.write(s.GetString(), s.GetLength());
-}
 
 int CString::ToInt() const { return IsLocked() ? 0 : int(ToInt32(Text())); }
 
