@@ -1,5 +1,6 @@
 #include "CmdLine.h"
 
+#include <cstdlib>
 #include <new>
 
 CString g_strProgramName;
@@ -46,7 +47,8 @@ CCmdLine::~CCmdLine() {
   CCmdOption* pOption = m_pFirst;
   while (pOption != nullptr) {
     CCmdOption* pNext = pOption->m_pNext;
-    delete pOption;
+    pOption->~CCmdOption();
+    std::free(pOption);
     pOption = pNext;
   }
 }
@@ -54,8 +56,11 @@ CCmdLine::~CCmdLine() {
 bool CCmdLine::AddOption(CString strName, CString strLabel, int nKind,
                          CString strRequires, CString strConflicts,
                          bool bRequired, bool bAllowEmpty) {
-  CCmdOption* pOption = new (std::nothrow) CCmdOption;
-  if (pOption == nullptr) return false;
+  // The C library's heap, not the C++ runtime's allocator: a failure is a
+  // result here, never an exception.
+  void* pMemory = std::malloc(sizeof(CCmdOption));
+  if (pMemory == nullptr) return false;
+  CCmdOption* pOption = new (pMemory) CCmdOption;
   pOption->m_strName = strName;
   pOption->m_strLabel = strLabel;
   pOption->m_nKind = nKind;

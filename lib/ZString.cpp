@@ -114,11 +114,24 @@ void CString::AssignText(const char* pszText, std::size_t nLength) {
     StoreText(pszText, nLength);
 }
 
+namespace {
+
+// An auxiliary string lives in memory from the C library's heap, like every
+// buffer of the class, so that no part of the C++ runtime's allocator (and
+// its exceptions) is needed.
+void DestroyAux(CString*& pAux) {
+  if (pAux == nullptr) return;
+  pAux->~CString();
+  std::free(pAux);
+  pAux = nullptr;
+}
+
+}  // namespace
+
 void CString::FreeAux() {
-  delete m_pAux1;
-  delete m_pAux2;
-  delete m_pAux3;
-  m_pAux1 = m_pAux2 = m_pAux3 = nullptr;
+  DestroyAux(m_pAux1);
+  DestroyAux(m_pAux2);
+  DestroyAux(m_pAux3);
   m_bReserved = 0;
 }
 
