@@ -30,14 +30,10 @@ namespace {
 
 // The option table, in the order that decides which error is found first.
 void RegisterOptions(CCmdLine& cmd) {
-  const char* const none = CMD_EMPTY_LIST;
-  CString strPauseGroup;
-  strPauseGroup.AddToken("/P", ",");
-  strPauseGroup.AddToken("/P:", ",");
-  strPauseGroup.AddToken("/T:", ",");
-  CString strTimers;
-  strTimers.AddToken("/P:", ",");
-  strTimers.AddToken("/T:", ",");
+  const CString none(CMD_EMPTY_LIST);
+  // Lists of names joined by ",".
+  const CString strPauseGroup("/P,/P:,/T:");
+  const CString strTimers("/P:,/T:");
 
   cmd.AddOption("", "message", CMDOPT_PARAM, none, none, false, true);
   cmd.AddOption("/F", CMDOPT_SWITCH, "message", none, false, true);
