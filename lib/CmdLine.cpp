@@ -132,27 +132,35 @@ bool CCmdLine::Append(CString& strName, CString& strLabel, int nKind,
 // parse is not case-sensitive; a name that ends with a blank is compared
 // with the argument and one blank appended, so that the typed "/X" meets
 // the name "/X ". A switch must equal the name; the other kinds must begin
-// with it, and an empty name begins nothing. Nothing is copied.
+// with it, and an empty name begins nothing. One pass, nothing copied.
 bool CCmdLine::NameMatches(const CCmdOption* pOption,
                            const char* pszArg) const {
   const char* pszName = pOption->m_strName.GetString();
-  std::size_t nName = std::strlen(pszName);
-  std::size_t nArg = std::strlen(pszArg);
-  bool bBlank = nName > 0 && pszName[nName - 1] == ' ';
-  std::size_t nCandidate = nArg + (bBlank ? 1 : 0);
-  if (pOption->m_nKind == CMDOPT_SWITCH ? nCandidate != nName
-                                        : nName == 0 || nCandidate < nName)
-    return false;
-  for (std::size_t i = 0; i < nName; ++i) {
-    char chArg = i < nArg ? pszArg[i] : ' ';
-    char chName = pszName[i];
+  bool bSwitch = pOption->m_nKind == CMDOPT_SWITCH;
+  if (*pszName == '\0') return bSwitch && *pszArg == '\0';
+  // The blank appended to the argument can only meet the name's last byte.
+  bool bBlankUsed = false;
+  for (const char* p = pszName; *p != '\0'; ++p) {
+    char chArg = *pszArg;
+    if (chArg != '\0') {
+      ++pszArg;
+    } else if (p[0] == ' ' && p[1] == '\0') {
+      chArg = ' ';
+      bBlankUsed = true;
+    } else {
+      return false;  // the argument is shorter than the name
+    }
+    char chName = *p;
     if (!m_bCaseSensitive) {
       chArg = UpperAscii(chArg);
       chName = UpperAscii(chName);
     }
     if (chArg != chName) return false;
   }
-  return true;
+  if (!bSwitch) return true;
+  // A switch: nothing of the argument, nor its appended blank, is left over.
+  bool bBlankName = pszName[std::strlen(pszName) - 1] == ' ';
+  return *pszArg == '\0' && bBlankUsed == bBlankName;
 }
 
 // Whether an argument introduces this (not yet present) definition.

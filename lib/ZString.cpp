@@ -295,23 +295,6 @@ CString operator+(const char* a, const CString& b) {
 
 // ------------------------------------------------------ comparison, access
 
-bool CString::operator==(const CString& other) const {
-  return std::strcmp(Text(), other.Text()) == 0;
-}
-
-bool CString::operator==(const char* pszText) const {
-  return pszText != nullptr && std::strcmp(Text(), pszText) == 0;
-}
-
-bool CString::operator!=(const CString& other) const {
-  return !(*this == other);
-}
-
-bool CString::operator!=(const char* pszText) const {
-  return !(*this == pszText);
-}
-
-
 char CString::GetAt(unsigned nPos) const {
   return nPos < RawLength() ? Text()[nPos] : '\0';
 }
@@ -451,7 +434,7 @@ CString CString::Mid(int nStart, unsigned nCount) const {
 
 CString CString::Right(unsigned nCount) const {
   unsigned nLength = unsigned(GetLength());
-  if (nCount == 0 || m_pszData == nullptr) return CString();
+  if (nCount == 0) return CString();
   if (nCount >= nLength) return *this;
   return CString(Text() + (nLength - nCount));
 }

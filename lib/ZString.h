@@ -55,10 +55,14 @@ class CString {
   CString& operator+=(char ch);
   CString& operator+=(const CString& other);
 
-  bool operator==(const CString& other) const;
-  bool operator==(const char* pszText) const;
-  bool operator!=(const CString& other) const;
-  bool operator!=(const char* pszText) const;
+  bool operator==(const CString& other) const {
+    return std::strcmp(Text(), other.Text()) == 0;
+  }
+  bool operator==(const char* pszText) const {
+    return pszText != nullptr && std::strcmp(Text(), pszText) == 0;
+  }
+  bool operator!=(const CString& other) const { return !(*this == other); }
+  bool operator!=(const char* pszText) const { return !(*this == pszText); }
 
   int GetLength() const { return int(RawLength()); }
   bool IsEmpty() const { return Text()[0] == '\0'; }
@@ -112,8 +116,8 @@ class CString {
  private:
   static char* AllocText(std::uint64_t nLength);
   char* DuplicateCharString() const;
-  // A missing buffer reads as "".
-  const char* Text() const { return m_pszData != nullptr ? m_pszData : ""; }
+  // Never null: a text is in the inline buffer or on the heap.
+  const char* Text() const { return m_pszData; }
   std::size_t RawLength() const { return std::strlen(Text()); }
   void StoreText(const char* pszText, std::size_t nLength);
   void AssignText(const char* pszText, std::size_t nLength);
