@@ -25,7 +25,7 @@ bool SameText(const char* pszA, const char* pszB) {
 // Stores a list as given, without copying its text; the no-list literal
 // leaves it without entries, and "" is a list of one empty entry.
 void StoreList(CString& strField, CString&& strList) {
-  if (strList == CMD_EMPTY_LIST) return;
+  if (strList.GetString()[0] == '%' && strList == CMD_EMPTY_LIST) return;
   if (strList.IsEmpty())
     strField.AddToken(strList, LIST_SEPARATOR);
   else

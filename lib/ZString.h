@@ -17,8 +17,9 @@ class CString {
         m_bEmptyItem(0),
         m_pAux1(nullptr),
         m_pAux2(nullptr),
-        m_pAux3(nullptr),
-        m_szInline() {}
+        m_pAux3(nullptr) {
+    m_szInline[0] = '\0';
+  }
   CString(const char* pszText);  // NOLINT: implicit by design
   CString(const CString& other) : CString() {
     if (other.IsInline())
@@ -34,7 +35,9 @@ class CString {
   explicit CString(unsigned int nValue);
   explicit CString(long nValue);
   ~CString() {
-    if (m_pAux1 != nullptr || m_pAux2 != nullptr || m_pAux3 != nullptr)
+    if ((reinterpret_cast<std::uintptr_t>(m_pAux1) |
+         reinterpret_cast<std::uintptr_t>(m_pAux2) |
+         reinterpret_cast<std::uintptr_t>(m_pAux3)) != 0)
       FreeAux();
     FreeText();
   }
