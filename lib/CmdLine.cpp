@@ -53,6 +53,17 @@ CCmdOption::CCmdOption()
       m_bAllowEmpty(false),
       m_nKind(0) {}
 
+CCmdOption::CCmdOption(CString&& strName, CString&& strLabel, int nKind,
+                       bool bRequired, bool bAllowEmpty)
+    : m_pPrev(nullptr),
+      m_pNext(nullptr),
+      m_strName(std::move(strName)),
+      m_strLabel(std::move(strLabel)),
+      m_bPresent(false),
+      m_bRequired(bRequired),
+      m_bAllowEmpty(bAllowEmpty),
+      m_nKind(nKind) {}
+
 const CString& CCmdOption::Identity() const {
   return m_strLabel.IsEmpty() ? m_strName : m_strLabel;
 }
@@ -106,14 +117,11 @@ bool CCmdLine::Append(CString& strName, CString& strLabel, int nKind,
                       ? m_abRoom + m_nRoomUsed++ * sizeof(CCmdOption)
                       : std::malloc(sizeof(CCmdOption));
   if (pMemory == nullptr) return false;
-  CCmdOption* pOption = new (pMemory) CCmdOption;
-  pOption->m_strName = std::move(strName);
-  pOption->m_strLabel = std::move(strLabel);
-  pOption->m_nKind = nKind;
+  CCmdOption* pOption =
+      new (pMemory) CCmdOption(std::move(strName), std::move(strLabel), nKind,
+                               bRequired, bAllowEmpty);
   StoreList(pOption->m_strRequires, std::move(strRequires));
   StoreList(pOption->m_strConflicts, std::move(strConflicts));
-  pOption->m_bRequired = bRequired;
-  pOption->m_bAllowEmpty = bAllowEmpty;
   // The first definition's back link designates the last one.
   if (m_pFirst == nullptr) {
     m_pFirst = pOption;

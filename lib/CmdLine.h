@@ -27,6 +27,9 @@ enum {
 class CCmdOption {
  public:
   CCmdOption();
+  // A definition that takes over the texts of its name and label.
+  CCmdOption(CString&& strName, CString&& strLabel, int nKind, bool bRequired,
+             bool bAllowEmpty);
 
   // The label when there is one, else the name: what errors and lists name.
   const CString& Identity() const;

@@ -154,7 +154,7 @@ class CString {
   // A short text (below INLINE_SIZE bytes with its terminator, the empty
   // one among them) is kept here instead of on the heap; m_pszData then
   // points to it.
-  enum { INLINE_SIZE = 24 };
+  enum { INLINE_SIZE = 64 };
   char m_szInline[INLINE_SIZE];
 };
 
