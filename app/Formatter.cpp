@@ -118,9 +118,9 @@ void CEchoApp::FormatMessageText() {
     if (ch != 'd' && ch != 't') continue;
     int nType = TokenType(strToken);
     const std::tm* pNow = reading.Get();
-    CString strText =
-        ch == 'd' ? FormatTime(DateFormat(nType), DATE_AREA_SIZE, pNow)
-                  : FormatTime(TimeFormat(nType), TIME_AREA_SIZE, pNow);
+    CString strText = ch == 'd'
+                          ? FormatTime(DateFormat(nType), DATE_AREA_SIZE, pNow)
+                          : FormatTime(TimeFormat(nType), TIME_AREA_SIZE, pNow);
     if (strText.IsEmpty()) continue;
     int nStart = i - strToken.GetLength();
     m_strMessage.Replace(strToken, strText);

@@ -94,16 +94,16 @@ CCmdLine::~CCmdLine() {
 bool CCmdLine::AddOption(CString strName, CString strLabel, int nKind,
                          CString strRequires, CString strConflicts,
                          bool bRequired, bool bAllowEmpty) {
-  return Append(strName, strLabel, nKind, strRequires, strConflicts,
-                bRequired, bAllowEmpty);
+  return Append(strName, strLabel, nKind, strRequires, strConflicts, bRequired,
+                bAllowEmpty);
 }
 
 bool CCmdLine::AddOption(CString strName, int nKind, CString strRequires,
                          CString strConflicts, bool bRequired,
                          bool bAllowEmpty) {
   CString strLabel;
-  return Append(strName, strLabel, nKind, strRequires, strConflicts,
-                bRequired, bAllowEmpty);
+  return Append(strName, strLabel, nKind, strRequires, strConflicts, bRequired,
+                bAllowEmpty);
 }
 
 // Both forms of AddOption: the definition takes over the texts of the
@@ -117,9 +117,8 @@ bool CCmdLine::Append(CString& strName, CString& strLabel, int nKind,
                       ? m_abRoom + m_nRoomUsed++ * sizeof(CCmdOption)
                       : std::malloc(sizeof(CCmdOption));
   if (pMemory == nullptr) return false;
-  CCmdOption* pOption =
-      new (pMemory) CCmdOption(std::move(strName), std::move(strLabel), nKind,
-                               bRequired, bAllowEmpty);
+  CCmdOption* pOption = new (pMemory) CCmdOption(
+      std::move(strName), std::move(strLabel), nKind, bRequired, bAllowEmpty);
   StoreList(pOption->m_strRequires, std::move(strRequires));
   StoreList(pOption->m_strConflicts, std::move(strConflicts));
   // The first definition's back link designates the last one.

@@ -14,7 +14,6 @@ namespace {
 // The largest text the class holds: lengths and positions are 32-bit.
 const std::uint64_t MAX_TEXT_LENGTH = 0x7FFFFFFFu;
 
-
 bool IsLower(char ch) { return ch >= 'a' && ch <= 'z'; }
 bool IsUpper(char ch) { return ch >= 'A' && ch <= 'Z'; }
 char ToUpperAscii(char ch) { return IsLower(ch) ? char(ch - 'a' + 'A') : ch; }
@@ -106,7 +105,6 @@ char* CString::DuplicateCharString() const {
   std::memcpy(pszCopy, Text(), nLength + 1);
   return pszCopy;
 }
-
 
 // Replaces the text by an exact copy of nLength bytes at pszText: in the
 // string's own inline buffer when it fits, else in a new heap buffer. The

@@ -100,9 +100,7 @@ void Reset(std::time_t tStart, int nStartMillis) {
 
 StdoutCapture::StdoutCapture() : m_nStart(g_strStdout.size()) {}
 
-std::string StdoutCapture::Text() const {
-  return g_strStdout.substr(m_nStart);
-}
+std::string StdoutCapture::Text() const { return g_strStdout.substr(m_nStart); }
 
 void AddKey(long nAtMillis, int nCode) {
   g_aKeys.push_back({nAtMillis, nCode});
