@@ -139,9 +139,7 @@ void CString::SetEmpty() {
   m_bEmptyItem = 0;
 }
 
-// Takes over other's text without copying a heap buffer, and leaves other
-// "". A buffer that other has lent out stays with it; its text is copied.
-// The part of TakeText for a text on the heap.
+// The part of TakeText for a text on the heap: the buffer changes hands.
 void CString::TakeHeapText(CString& other) {
   if (other.IsLocked()) {
     *this = other.Text();
@@ -305,11 +303,10 @@ long CString::ToLong() const { return IsLocked() ? 0 : ToInt32(Text()); }
 
 char* CString::GetBuffer(unsigned nCount) {
   if (nCount == 0) {
-    if (IsLocked()) {
+    if (IsLocked())
       m_nLockLength = 0;
-    } else {
+    else
       SetEmpty();
-    }
     return m_pszData;
   }
   std::size_t nKeep = RawLength();
