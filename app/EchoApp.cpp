@@ -2,7 +2,6 @@
 #include "EchoApp.h"
 
 #include <cstddef>
-#include <ostream>
 
 #include "CmdLine.h"
 #include "Platform.h"
@@ -24,22 +23,18 @@ CEchoApp::CEchoApp()
 CEchoApp::~CEchoApp() {}
 
 void WriteLine(const CString& strLine) {
-  PlatformStdout() << strLine << '\n';
-  PlatformStdout().flush();
+  PlatformWriteStdout(strLine.GetString(), std::size_t(strLine.GetLength()),
+                      "\n", 1);
 }
 
 namespace {
 
 // The option table, in the order that decides which error is found first.
 void RegisterOptions(CCmdLine& cmd) {
-  const char* const none = CMD_EMPTY_LIST;
-  CString strPauseGroup;
-  strPauseGroup.AddToken("/P", ",");
-  strPauseGroup.AddToken("/P:", ",");
-  strPauseGroup.AddToken("/T:", ",");
-  CString strTimers;
-  strTimers.AddToken("/P:", ",");
-  strTimers.AddToken("/T:", ",");
+  const CString none(CMD_EMPTY_LIST);
+  // Lists of names joined by ",".
+  const CString strPauseGroup("/P,/P:,/T:");
+  const CString strTimers("/P:,/T:");
 
   cmd.AddOption("", "message", CMDOPT_PARAM, none, none, false, true);
   cmd.AddOption("/F", CMDOPT_SWITCH, "message", none, false, true);
@@ -167,10 +162,7 @@ int CEchoApp::Run(int argc, const char* const* argv) {
   else if (m_bPause)
     WaitForKey();
 
-  if (bLineOwed) {
-    PlatformStdout() << '\n';
-    PlatformStdout().flush();
-  }
+  if (bLineOwed) PlatformWriteStdout("\n", 1);
   // A failed /N delete is reported on a line of its own, last of all.
   if (nLogStatus == STATUS_LOG_FAILED) {
     if (PlatformStdoutMidLine()) WriteLine("");
@@ -183,7 +175,6 @@ int CEchoApp::Run(int argc, const char* const* argv) {
 // A display that failed is reported once, at the end of the run; a run
 // that chose no exit code then ends with 1, so that the caller learns it.
 int CEchoApp::CheckDisplay(int nExitCode, bool bDefaultCode) {
-  PlatformStdout().flush();
   int nError = PlatformStdoutError();
   if (nError == 0) return nExitCode;
   ShowFailure("cannot write to standard output", nError);

@@ -1,6 +1,6 @@
 // The /F formatter: backslash escapes and the date and time variables.
 #include <climits>
-#include <clocale>
+#include <cstddef>
 #include <ctime>
 
 #include "EchoApp.h"
@@ -10,7 +10,8 @@ namespace {
 
 // Holds the place of one protected character ("\\", later "%%").
 const char* const SENTINEL = "Z$a$r$v$o";
-const char* const ESCAPE_LIST = "\\a,\\b,\\f,\\n,\\r,\\t";
+// The escapes, expanded in this order, and the control character of each.
+const char* const ESCAPES[] = {"\\a", "\\b", "\\f", "\\n", "\\r", "\\t"};
 const char ESCAPE_CODES[] = {'\a', '\b', '\f', '\n', '\r', '\t'};
 
 const int DATE_AREA_SIZE = 256;
@@ -30,18 +31,34 @@ const char* TimeFormat(int nType) {
   return nullptr;
 }
 
-// The current local time through strftime into an area of nSize bytes;
-// "" for no format or a clock that cannot be read.
-CString FormatNow(const char* pszFormat, int nSize) {
-  CString strText;
-  std::tm tmNow;
-  if (pszFormat == nullptr || !PlatformLocalTime(PlatformNow(), &tmNow))
-    return strText;
-  char* pszArea = strText.GetBuffer(unsigned(nSize - 1));
-  if (std::strftime(pszArea, std::size_t(nSize), pszFormat, &tmNow) == 0)
-    pszArea[0] = '\0';
-  strText.ReleaseBuffer();
-  return strText;
+// One reading of the clock as local time, taken when first asked for.
+class CClockReading {
+ public:
+  CClockReading() : m_bRead(false), m_bValid(false), m_tmLocal() {}
+
+  // The local time of the reading; null when the clock cannot be read.
+  const std::tm* Get() {
+    if (!m_bRead) m_bValid = PlatformLocalTime(PlatformNow(), &m_tmLocal);
+    m_bRead = true;
+    return m_bValid ? &m_tmLocal : nullptr;
+  }
+
+ private:
+  bool m_bRead;
+  bool m_bValid;
+  std::tm m_tmLocal;
+};
+
+// A local time through strftime into an area of nSize bytes; "" for no
+// format or no time. Day and month names are those of the "C" locale, the
+// one every process starts in: English, whatever the environment names,
+// and without loading any locale file.
+CString FormatTime(const char* pszFormat, int nSize, const std::tm* pTime) {
+  if (pszFormat == nullptr || pTime == nullptr) return CString();
+  char szArea[DATE_AREA_SIZE];
+  if (std::strftime(szArea, std::size_t(nSize), pszFormat, pTime) == 0)
+    szArea[0] = '\0';
+  return CString(szArea);
 }
 
 // The type number of a token "%<digits>d": no digits give 0, a run too long
@@ -62,28 +79,27 @@ bool IsDigit(char ch) { return ch >= '0' && ch <= '9'; }
 }  // namespace
 
 CString CEchoApp::GetDateText(int nType) {
-  return FormatNow(DateFormat(nType), DATE_AREA_SIZE);
+  CClockReading reading;
+  return FormatTime(DateFormat(nType), DATE_AREA_SIZE, reading.Get());
 }
 
-// Day and month names come from the time category of the locale; "en_US"
-// or, where it is missing, the "C" locale gives the English ones.
 CString CEchoApp::GetTimeText(int nType) {
-  std::setlocale(LC_TIME, "en_US");
-  return FormatNow(TimeFormat(nType), TIME_AREA_SIZE);
+  CClockReading reading;
+  return FormatTime(TimeFormat(nType), TIME_AREA_SIZE, reading.Get());
 }
 
 void CEchoApp::FormatMessageText() {
   m_strMessage.Replace("\\\\", SENTINEL);
-  CString strEscapes(ESCAPE_LIST);
-  int nEscapes = strEscapes.GetTokenCount(",");
-  for (int n = 0; n < nEscapes; ++n)
-    m_strMessage.Replace(strEscapes.GetToken(n, ","),
-                         CString(ESCAPE_CODES[n], 1));
+  for (int n = 0; n < int(sizeof ESCAPE_CODES); ++n)
+    m_strMessage.Replace(ESCAPES[n], CString(ESCAPE_CODES[n], 1));
   m_strMessage.Replace(SENTINEL, "\\");
 
   m_strMessage.Replace("%%", SENTINEL);
   // The variable scan. A token is replaced everywhere at once, and the scan
-  // goes on right after the text just inserted.
+  // goes on right after the text just inserted. Every variable of the
+  // message shows the one clock reading taken at the first of them, so a
+  // date and a time never straddle a change of day.
+  CClockReading reading;
   CString strToken;
   bool bInToken = false;
   int i = 0;
@@ -101,7 +117,10 @@ void CEchoApp::FormatMessageText() {
     bInToken = false;
     if (ch != 'd' && ch != 't') continue;
     int nType = TokenType(strToken);
-    CString strText = ch == 'd' ? GetDateText(nType) : GetTimeText(nType);
+    const std::tm* pNow = reading.Get();
+    CString strText = ch == 'd'
+                          ? FormatTime(DateFormat(nType), DATE_AREA_SIZE, pNow)
+                          : FormatTime(TimeFormat(nType), TIME_AREA_SIZE, pNow);
     if (strText.IsEmpty()) continue;
     int nStart = i - strToken.GetLength();
     m_strMessage.Replace(strToken, strText);

@@ -2,7 +2,7 @@
 // Both sleep in the operating system until a key arrives or the steady
 // clock's second changes; neither spins, and a calendar clock that is set,
 // stepped or frozen meanwhile changes nothing.
-#include <ostream>
+#include <cstddef>
 
 #include "EchoApp.h"
 #include "Platform.h"
@@ -14,8 +14,7 @@ const int KEY_ESCAPE = 27;
 const int KEY_WAIT_MILLIS = 60000;
 
 void WriteText(const CString& strText) {
-  PlatformStdout() << strText;
-  PlatformStdout().flush();
+  PlatformWriteStdout(strText.GetString(), std::size_t(strText.GetLength()));
 }
 
 // Blanks a count of nWidth characters and leaves the cursor where it began.

@@ -1,6 +1,10 @@
 #include "CmdLine.h"
 
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
 #include <new>
+#include <utility>
 
 CString g_strProgramName;
 
@@ -8,12 +12,34 @@ namespace {
 
 const char* const LIST_SEPARATOR = ",";
 
-// Stores a list as given; the no-list literal leaves it without entries.
-void StoreList(CString& strField, const CString& strList) {
-  if (strList != CMD_EMPTY_LIST) strField.AddToken(strList, LIST_SEPARATOR);
+// Byte-wise equality, as operator== on the strings, without a library call:
+// the table and its queries compare short names many times.
+bool SameText(const char* pszA, const char* pszB) {
+  while (*pszA != '\0' && *pszA == *pszB) {
+    ++pszA;
+    ++pszB;
+  }
+  return *pszA == *pszB;
+}
+
+// Stores a list as given, without copying its text; the no-list literal
+// leaves it without entries, and "" is a list of one empty entry.
+void StoreList(CString& strField, CString&& strList) {
+  if (strList.GetString()[0] == '%' && strList == CMD_EMPTY_LIST) return;
+  if (strList.IsEmpty())
+    strField.AddToken(strList, LIST_SEPARATOR);
+  else
+    strField = std::move(strList);
 }
 
 bool EndsWithBlank(const CString& strName) { return strName.EndsWith(" "); }
+
+char UpperAscii(char ch) { return ch >= 'a' && ch <= 'z' ? char(ch - 32) : ch; }
+
+// Whether a list holds no entry at all.
+bool NoEntries(const CString& strList) {
+  return strList.IsEmpty() && !strList.HasEmptyItem();
+}
 
 }  // namespace
 
@@ -26,6 +52,17 @@ CCmdOption::CCmdOption()
       m_bRequired(false),
       m_bAllowEmpty(false),
       m_nKind(0) {}
+
+CCmdOption::CCmdOption(CString&& strName, CString&& strLabel, int nKind,
+                       bool bRequired, bool bAllowEmpty)
+    : m_pPrev(nullptr),
+      m_pNext(nullptr),
+      m_strName(std::move(strName)),
+      m_strLabel(std::move(strLabel)),
+      m_bPresent(false),
+      m_bRequired(bRequired),
+      m_bAllowEmpty(bAllowEmpty),
+      m_nKind(nKind) {}
 
 const CString& CCmdOption::Identity() const {
   return m_strLabel.IsEmpty() ? m_strName : m_strLabel;
@@ -40,13 +77,16 @@ CCmdLine::CCmdLine()
       m_nErrorCode(0),
       m_nErrorOccurrence(0),
       m_nCmdLineLength(0),
-      m_strSeparator(LIST_SEPARATOR) {}
+      m_strSeparator(LIST_SEPARATOR),
+      m_nRoomUsed(0) {}
 
 CCmdLine::~CCmdLine() {
+  // The definitions in the room are the first ones of the list.
   CCmdOption* pOption = m_pFirst;
-  while (pOption != nullptr) {
+  for (int n = 0; pOption != nullptr; ++n) {
     CCmdOption* pNext = pOption->m_pNext;
-    delete pOption;
+    pOption->~CCmdOption();
+    if (n >= m_nRoomUsed) std::free(pOption);
     pOption = pNext;
   }
 }
@@ -54,15 +94,33 @@ CCmdLine::~CCmdLine() {
 bool CCmdLine::AddOption(CString strName, CString strLabel, int nKind,
                          CString strRequires, CString strConflicts,
                          bool bRequired, bool bAllowEmpty) {
-  CCmdOption* pOption = new (std::nothrow) CCmdOption;
-  if (pOption == nullptr) return false;
-  pOption->m_strName = strName;
-  pOption->m_strLabel = strLabel;
-  pOption->m_nKind = nKind;
-  StoreList(pOption->m_strRequires, strRequires);
-  StoreList(pOption->m_strConflicts, strConflicts);
-  pOption->m_bRequired = bRequired;
-  pOption->m_bAllowEmpty = bAllowEmpty;
+  return Append(strName, strLabel, nKind, strRequires, strConflicts, bRequired,
+                bAllowEmpty);
+}
+
+bool CCmdLine::AddOption(CString strName, int nKind, CString strRequires,
+                         CString strConflicts, bool bRequired,
+                         bool bAllowEmpty) {
+  CString strLabel;
+  return Append(strName, strLabel, nKind, strRequires, strConflicts, bRequired,
+                bAllowEmpty);
+}
+
+// Both forms of AddOption: the definition takes over the texts of the
+// strings it is given, which are the caller's copies.
+bool CCmdLine::Append(CString& strName, CString& strLabel, int nKind,
+                      CString& strRequires, CString& strConflicts,
+                      bool bRequired, bool bAllowEmpty) {
+  // Past the room, the C library's heap, not the C++ runtime's allocator: a
+  // failure is a result here, never an exception.
+  void* pMemory = m_nRoomUsed < OPTION_ROOM
+                      ? m_abRoom + m_nRoomUsed++ * sizeof(CCmdOption)
+                      : std::malloc(sizeof(CCmdOption));
+  if (pMemory == nullptr) return false;
+  CCmdOption* pOption = new (pMemory) CCmdOption(
+      std::move(strName), std::move(strLabel), nKind, bRequired, bAllowEmpty);
+  StoreList(pOption->m_strRequires, std::move(strRequires));
+  StoreList(pOption->m_strConflicts, std::move(strConflicts));
   // The first definition's back link designates the last one.
   if (m_pFirst == nullptr) {
     m_pFirst = pOption;
@@ -75,48 +133,60 @@ bool CCmdLine::AddOption(CString strName, CString strLabel, int nKind,
   return true;
 }
 
-bool CCmdLine::AddOption(CString strName, int nKind, CString strRequires,
-                         CString strConflicts, bool bRequired,
-                         bool bAllowEmpty) {
-  return AddOption(strName, CString(), nKind, strRequires, strConflicts,
-                   bRequired, bAllowEmpty);
-}
-
 // ---------------------------------------------------------------- matching
 
-CString CCmdLine::WorkingName(const CCmdOption* pOption) const {
-  CString strName(pOption->m_strName);
-  if (!m_bCaseSensitive) strName.MakeUpper();
-  return strName;
-}
-
-// A name that ends with a blank is compared against the argument with one
-// blank appended, so that the typed "/X" meets the name "/X ".
-CString CCmdLine::Candidate(const CString& strArg,
-                            const CCmdOption* pOption) const {
-  CString strCandidate(strArg);
-  if (!m_bCaseSensitive) strCandidate.MakeUpper();
-  if (EndsWithBlank(pOption->m_strName)) strCandidate += ' ';
-  return strCandidate;
+// Compares an argument with a definition's name, both upper-cased when the
+// parse is not case-sensitive; a name that ends with a blank is compared
+// with the argument and one blank appended, so that the typed "/X" meets
+// the name "/X ". A switch must equal the name; the other kinds must begin
+// with it, and an empty name begins nothing. One pass, nothing copied.
+bool CCmdLine::NameMatches(const CCmdOption* pOption,
+                           const char* pszArg) const {
+  const char* pszName = pOption->m_strName.GetString();
+  bool bSwitch = pOption->m_nKind == CMDOPT_SWITCH;
+  if (*pszName == '\0') return bSwitch && *pszArg == '\0';
+  // The blank appended to the argument can only meet the name's last byte.
+  bool bBlankUsed = false;
+  for (const char* p = pszName; *p != '\0'; ++p) {
+    char chArg = *pszArg;
+    if (chArg != '\0') {
+      ++pszArg;
+    } else if (p[0] == ' ' && p[1] == '\0') {
+      chArg = ' ';
+      bBlankUsed = true;
+    } else {
+      return false;  // the argument is shorter than the name
+    }
+    char chName = *p;
+    if (!m_bCaseSensitive) {
+      chArg = UpperAscii(chArg);
+      chName = UpperAscii(chName);
+    }
+    if (chArg != chName) return false;
+  }
+  if (!bSwitch) return true;
+  // A switch: nothing of the argument, nor its appended blank, is left over.
+  bool bBlankName = pszName[std::strlen(pszName) - 1] == ' ';
+  return *pszArg == '\0' && bBlankUsed == bBlankName;
 }
 
 // Whether an argument introduces this (not yet present) definition.
-bool CCmdLine::Matches(const CCmdOption* pOption, const CString& strArg) const {
-  CString strCandidate = Candidate(strArg, pOption);
-  CString strName = WorkingName(pOption);
-  if (pOption->m_nKind == CMDOPT_SWITCH) return strCandidate == strName;
-  if (strName.IsEmpty()) return !IsOption(strCandidate);
-  return strCandidate.StartsWith(strName);
+bool CCmdLine::Matches(const CCmdOption* pOption, const char* pszArg) const {
+  if (pOption->m_nKind != CMDOPT_SWITCH && pOption->m_strName.IsEmpty())
+    return !IsOptionText(pszArg);
+  return NameMatches(pOption, pszArg);
 }
 
 bool CCmdLine::IsOption(CString strText) const {
+  return IsOptionText(strText.GetString());
+}
+
+bool CCmdLine::IsOptionText(const char* pszText) const {
+  if (pszText == nullptr) pszText = "";
   for (const CCmdOption* p = m_pFirst; p != nullptr; p = p->m_pNext) {
     if (p->m_bPresent) continue;
-    CString strCandidate = Candidate(strText, p);
-    CString strName = WorkingName(p);
-    if (p->m_nKind == CMDOPT_SWITCH && strCandidate == strName) return true;
-    if (p->m_nKind >= CMDOPT_NUMBER && p->m_nKind <= CMDOPT_PARAM &&
-        strCandidate.StartsWith(strName))
+    if (p->m_nKind >= CMDOPT_SWITCH && p->m_nKind <= CMDOPT_PARAM &&
+        NameMatches(p, pszText))
       return true;
   }
   return false;
@@ -152,12 +222,12 @@ int CCmdLine::Parse(int argc, const char* const* argv, bool bCaseSensitive,
 
   int i = 1;
   while (i < argc) {
-    CString strArg(argv[i]);
+    const char* pszArg = argv[i] != nullptr ? argv[i] : "";
     bool bMatched = false;
     for (CCmdOption* p = m_pFirst; p != nullptr && !bMatched; p = p->m_pNext) {
       if (p->m_bPresent) continue;
       if (p->m_nKind < CMDOPT_SWITCH || p->m_nKind > CMDOPT_PARAM) return 2;
-      if (!Matches(p, strArg)) continue;
+      if (!Matches(p, pszArg)) continue;
       p->m_bPresent = true;
       bMatched = true;
       if (p->m_nKind == CMDOPT_SWITCH)
@@ -169,7 +239,7 @@ int CCmdLine::Parse(int argc, const char* const* argv, bool bCaseSensitive,
       m_bError = true;
       m_nErrorCode = CMDERR_INVALID;
       m_nErrorOccurrence = 0;
-      m_strErrorName = strArg;
+      m_strErrorName = pszArg;
       m_strErrorOther.Empty();
       return 1;
     }
@@ -180,16 +250,19 @@ int CCmdLine::Parse(int argc, const char* const* argv, bool bCaseSensitive,
 
 void CCmdLine::CollectValue(CCmdOption* pOption, int argc,
                             const char* const* argv, int& i) {
-  CString strName = WorkingName(pOption);
-  pOption->m_strValue = CString(argv[i]).Mid(strName.GetLength(), 0);
+  // The value is what follows the name (upper-casing keeps its length).
+  const CString& strName = pOption->m_strName;
+  const char* pszArg = argv[i] != nullptr ? argv[i] : "";
+  std::size_t nName = std::size_t(strName.GetLength());
+  pOption->m_strValue = nName < std::strlen(pszArg) ? pszArg + nName : "";
   ++i;
   if (i >= argc) return;
-  if (EndsWithBlank(strName) && !IsOption(argv[i])) {
+  if (EndsWithBlank(strName) && !IsOptionText(argv[i])) {
     pOption->m_strValue += argv[i];
     ++i;
   }
   if (pOption->m_nKind != CMDOPT_TEXT_RUN) return;
-  while (i < argc && !IsOption(argv[i])) {
+  while (i < argc && !IsOptionText(argv[i])) {
     pOption->m_strValue += ' ';
     pOption->m_strValue += argv[i];
     ++i;
@@ -231,6 +304,7 @@ bool CCmdLine::EntryPresent(const CCmdOption* pOwner, const CString& strEntry,
 
 bool CCmdLine::FindConflict(const CCmdOption* pOption) {
   const CString& strList = pOption->m_strConflicts;
+  if (NoEntries(strList)) return false;
   int nCount = strList.GetTokenCount(m_strSeparator);
   for (int n = 0; n < nCount; ++n) {
     CString strEntryName;
@@ -245,6 +319,7 @@ bool CCmdLine::FindConflict(const CCmdOption* pOption) {
 
 bool CCmdLine::RequiresUnmet(const CCmdOption* pOption) {
   const CString& strList = pOption->m_strRequires;
+  if (NoEntries(strList)) return false;
   int nCount = strList.GetTokenCount(m_strSeparator);
   if (nCount == 0) return false;
   for (int n = 0; n < nCount; ++n) {
@@ -302,10 +377,12 @@ bool CCmdLine::GetError(int& nCode, CString& strName, CString& strOther,
 
 // n = 0 and n = 1 both select the first definition that answers to the key.
 const CCmdOption* CCmdLine::Select(const CString& strKey, int n) const {
+  const char* pszKey = strKey.GetString();
   int nSeen = 0;
   for (const CCmdOption* p = m_pFirst; p != nullptr; p = p->m_pNext) {
-    bool bKey = p->m_strName == strKey ||
-                (!p->m_strLabel.IsEmpty() && p->m_strLabel == strKey);
+    bool bKey = SameText(p->m_strName.GetString(), pszKey) ||
+                (!p->m_strLabel.IsEmpty() &&
+                 SameText(p->m_strLabel.GetString(), pszKey));
     if (bKey && ++nSeen >= n) return p;
   }
   return nullptr;
@@ -330,52 +407,74 @@ int CCmdLine::GetCmdLineLength() const { return m_nCmdLineLength; }
 
 namespace {
 
-// Last directory separator of either kind, or -1.
-int LastSeparator(const CString& strPath) {
-  int nBack = strPath.FindLast("\\");
-  int nSlash = strPath.FindLast("/");
-  return nBack > nSlash ? nBack : nSlash;
+bool IsPathBlank(char ch) { return ch == ' ' || ch == '\t' || ch == '\n'; }
+
+// The position of the nth ch (n >= 1) in pszText from nFrom to nTo, or -1.
+int FindNth(const char* pszText, int nFrom, int nTo, char ch, int n) {
+  for (int i = nFrom; i < nTo; ++i)
+    if (pszText[i] == ch && --n == 0) return i;
+  return -1;
+}
+
+// The position of the last of chA or chB in pszText from nFrom to nTo, or -1.
+int FindLast(const char* pszText, int nFrom, int nTo, char chA, char chB) {
+  for (int i = nTo - 1; i >= nFrom; --i)
+    if (pszText[i] == chA || pszText[i] == chB) return i;
+  return -1;
+}
+
+// The text of strPath from nFrom to nTo.
+CString Part(const CString& strPath, int nFrom, int nTo) {
+  return nTo > nFrom ? strPath.Mid(nFrom, unsigned(nTo - nFrom)) : CString();
 }
 
 }  // namespace
 
+// The parts are found by position in one pass over the path, without
+// working copies.
 bool SplitPath(CString strPath, CString& strDrive, CString& strDir,
                CString& strFname, CString& strExt) {
   strDrive.Empty();
   strDir.Empty();
   strFname.Empty();
   strExt.Empty();
-  CString strWork(strPath);
-  strWork.Trim(" \t\n");
+  const char* pszPath = strPath.GetString();
+  int nStart = 0;
+  int nEnd = strPath.GetLength();
+  while (nStart < nEnd && IsPathBlank(pszPath[nStart])) ++nStart;
+  while (nEnd > nStart && IsPathBlank(pszPath[nEnd - 1])) --nEnd;
 
-  int nDrive = strWork.Find(":");
-  if (nDrive < 0 && strWork.StartsWith("\\\\"))
-    nDrive = strWork.FindOccurrence("\\", 4);
+  // The drive ends at the first ":", or at the fourth backslash of a path
+  // that begins with two.
+  int nDrive = FindNth(pszPath, nStart, nEnd, ':', 1);
+  if (nDrive < 0 && nEnd - nStart >= 2 && pszPath[nStart] == '\\' &&
+      pszPath[nStart + 1] == '\\')
+    nDrive = FindNth(pszPath, nStart, nEnd, '\\', 4);
   if (nDrive >= 0) {
-    strDrive = strWork.Left(nDrive + 1);
-    strWork = strWork.Mid(nDrive + 1, 0);
+    strDrive = Part(strPath, nStart, nDrive + 1);
+    nStart = nDrive + 1;
   }
 
-  int nDir = LastSeparator(strWork);
+  int nDir = FindLast(pszPath, nStart, nEnd, '\\', '/');
   if (nDir >= 0) {
-    strDir = strWork.Left(nDir + 1);
-    strWork = strWork.Mid(nDir + 1, 0);
+    strDir = Part(strPath, nStart, nDir + 1);
+    nStart = nDir + 1;
   }
 
   // An extension is split off only when the last dot leaves at most three
   // characters after it.
-  int nDot = strWork.FindLast(".");
-  if (nDot >= 0 && nDot >= strWork.GetLength() - 4) {
-    strFname = strWork.Left(nDot);
-    strExt = strWork.Mid(nDot, 0);
+  int nDot = FindLast(pszPath, nStart, nEnd, '.', '.');
+  if (nDot >= 0 && nDot - nStart >= nEnd - nStart - 4) {
+    strFname = Part(strPath, nStart, nDot);
+    strExt = Part(strPath, nDot, nEnd);
   } else {
-    strFname = strWork;
+    strFname = Part(strPath, nStart, nEnd);
   }
   return true;
 }
 
 CString GetProgramName(CString strPath) {
   CString strDrive, strDir, strExt;
-  SplitPath(strPath, strDrive, strDir, g_strProgramName, strExt);
+  SplitPath(std::move(strPath), strDrive, strDir, g_strProgramName, strExt);
   return g_strProgramName;
 }

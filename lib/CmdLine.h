@@ -27,6 +27,9 @@ enum {
 class CCmdOption {
  public:
   CCmdOption();
+  // A definition that takes over the texts of its name and label.
+  CCmdOption(CString&& strName, CString&& strLabel, int nKind, bool bRequired,
+             bool bAllowEmpty);
 
   // The label when there is one, else the name: what errors and lists name.
   const CString& Identity() const;
@@ -72,9 +75,12 @@ class CCmdLine {
   CCmdLine(const CCmdLine&);
   CCmdLine& operator=(const CCmdLine&);
 
-  CString WorkingName(const CCmdOption* pOption) const;
-  CString Candidate(const CString& strArg, const CCmdOption* pOption) const;
-  bool Matches(const CCmdOption* pOption, const CString& strArg) const;
+  bool Append(CString& strName, CString& strLabel, int nKind,
+              CString& strRequires, CString& strConflicts, bool bRequired,
+              bool bAllowEmpty);
+  bool NameMatches(const CCmdOption* pOption, const char* pszArg) const;
+  bool Matches(const CCmdOption* pOption, const char* pszArg) const;
+  bool IsOptionText(const char* pszText) const;
   void CollectValue(CCmdOption* pOption, int argc, const char* const* argv,
                     int& i);
   bool Validate();
@@ -95,6 +101,11 @@ class CCmdLine {
   CString m_strSeparator;
   CString m_strErrorOther;
   CString m_strErrorName;
+  // Room for the first definitions, so that a table of the usual size
+  // needs no heap; the rest are allocated one by one.
+  enum { OPTION_ROOM = 16 };
+  alignas(CCmdOption) unsigned char m_abRoom[OPTION_ROOM * sizeof(CCmdOption)];
+  int m_nRoomUsed;
 };
 
 // Splits a path into drive, directory, file name and extension. Both "\"

@@ -77,7 +77,8 @@ void CErrorReporter::ReportError(int nSeverity, int nCode,
                                  const char* pszLocation) {
   char szText[REPORT_AREA_SIZE];
   ComposeReport(nCode, pszLocation, szText, sizeof szText);
-  std::fflush(stdout);
+  // What the program wrote to any stream comes before the report.
+  std::fflush(nullptr);
   std::fprintf(stderr, "\n%s\n", szText);
   std::fflush(stderr);
   if (nSeverity == SEVERITY_FATAL) std::exit(1);

@@ -1,11 +1,7 @@
 #include "ZString.h"
 
-#include <cerrno>
-#include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ostream>
 
 #include "ErrorReporter.h"
 
@@ -18,20 +14,46 @@ namespace {
 // The largest text the class holds: lengths and positions are 32-bit.
 const std::uint64_t MAX_TEXT_LENGTH = 0x7FFFFFFFu;
 
-const char g_szEmptyLiteral[] = "";
-
 bool IsLower(char ch) { return ch >= 'a' && ch <= 'z'; }
 bool IsUpper(char ch) { return ch >= 'A' && ch <= 'Z'; }
 char ToUpperAscii(char ch) { return IsLower(ch) ? char(ch - 'a' + 'A') : ch; }
 char ToLowerAscii(char ch) { return IsUpper(ch) ? char(ch - 'A' + 'a') : ch; }
 
-// strtol clamped to the 32-bit range, so that no text overflows.
+// The decimal number at the start of a text as strtol reads it (white
+// space skipped, an optional sign, the digits up to the first other byte),
+// clamped to the 32-bit range, so that no text overflows.
 long ToInt32(const char* pszText) {
-  errno = 0;
-  long nValue = std::strtol(pszText, nullptr, 10);
+  const char* p = pszText;
+  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+  bool bNegative = *p == '-';
+  if (*p == '-' || *p == '+') ++p;
+  const std::int64_t nBeyond = std::int64_t(INT32_MAX) + 2;
+  std::int64_t nValue = 0;
+  for (; *p >= '0' && *p <= '9'; ++p)
+    if (nValue < nBeyond) nValue = nValue * 10 + (*p - '0');
+  if (bNegative) nValue = -nValue;
   if (nValue > INT32_MAX) return INT32_MAX;
   if (nValue < INT32_MIN) return INT32_MIN;
-  return nValue;
+  return long(nValue);
+}
+
+// The decimal text of a number: a minus sign for a negative one, then the
+// digits without leading zeros. pszOut has room for 21 bytes.
+void FormatDecimal(char* pszOut, std::uint64_t nMagnitude, bool bNegative) {
+  char szDigits[20];
+  int nDigits = 0;
+  do {
+    szDigits[nDigits++] = char('0' + nMagnitude % 10);
+    nMagnitude /= 10;
+  } while (nMagnitude != 0);
+  if (bNegative) *pszOut++ = '-';
+  while (nDigits > 0) *pszOut++ = szDigits[--nDigits];
+  *pszOut = '\0';
+}
+
+// The magnitude of a signed number, without overflow at its minimum.
+std::uint64_t Magnitude(std::int64_t nValue) {
+  return nValue < 0 ? 0 - std::uint64_t(nValue) : std::uint64_t(nValue);
 }
 
 // A text this large is filled once from end to end (/R:, the log entry).
@@ -67,7 +89,7 @@ char* CString::AllocText(std::uint64_t nLength) {
     CErrorReporter reporter;
     reporter.ReportError(SEVERITY_FATAL, ERR_MEMORY_ALLOCATION,
                          "CString::CreateCharString");
-    std::abort();  // not reached: a fatal report ends the process
+    std::exit(1);  // not reached: a fatal report ends the process
   }
   if (nLength >= LARGE_TEXT_LENGTH) AdviseLargeBuffer(pBuffer, nLength + 1);
   char* pszBuffer = static_cast<char*>(pBuffer);
@@ -84,27 +106,50 @@ char* CString::DuplicateCharString() const {
   return pszCopy;
 }
 
-const char* CString::Text() const {
-  return m_pszData != nullptr ? m_pszData : g_szEmptyLiteral;
-}
-
-std::size_t CString::RawLength() const { return std::strlen(Text()); }
-
-// Replaces the buffer by an exact-size copy of nLength bytes at pszText. The
+// Replaces the text by an exact copy of nLength bytes at pszText: in the
+// string's own inline buffer when it fits, else in a new heap buffer. The
 // copy is made before the old buffer is freed, so pszText may point into it.
 void CString::StoreText(const char* pszText, std::size_t nLength) {
+  if (nLength < INLINE_SIZE) {
+    // A text that lies in the inline buffer itself is its own suffix: a
+    // forward copy, byte by byte, never overwrites what it has yet to read.
+    std::uintptr_t nAt = reinterpret_cast<std::uintptr_t>(pszText);
+    std::uintptr_t nInline = reinterpret_cast<std::uintptr_t>(m_szInline);
+    if (nAt - nInline < INLINE_SIZE) {
+      for (std::size_t i = 0; i < nLength; ++i) m_szInline[i] = pszText[i];
+    } else if (nLength > 0) {
+      std::memcpy(m_szInline, pszText, nLength);
+    }
+    m_szInline[nLength] = '\0';
+    FreeText();
+    m_pszData = m_szInline;
+    return;
+  }
   char* pszNew = AllocText(nLength);
   std::memcpy(pszNew, pszText, nLength);
   pszNew[nLength] = '\0';
-  std::free(m_pszData);
+  FreeText();
   m_pszData = pszNew;
 }
 
 void CString::SetEmpty() {
-  char* pszNew = AllocText(0);
-  std::free(m_pszData);
-  m_pszData = pszNew;
+  FreeText();
+  m_pszData = m_szInline;
+  m_szInline[0] = '\0';
   m_bEmptyItem = 0;
+}
+
+// The part of TakeText for a text on the heap: the buffer changes hands.
+void CString::TakeHeapText(CString& other) {
+  if (other.IsLocked()) {
+    *this = other.Text();
+    return;
+  }
+  FreeText();
+  m_pszData = other.m_pszData;
+  if (m_pszData[0] == '\0') m_bEmptyItem = 0;  // as assigning ""
+  other.m_pszData = other.m_szInline;
+  other.SetEmpty();
 }
 
 // Stores a computed text: the empty one clears the empty-item mark.
@@ -115,31 +160,42 @@ void CString::AssignText(const char* pszText, std::size_t nLength) {
     StoreText(pszText, nLength);
 }
 
+namespace {
+
+// An auxiliary string lives in memory from the C library's heap, like every
+// buffer of the class, so that no part of the C++ runtime's allocator (and
+// its exceptions) is needed.
+void DestroyAux(CString*& pAux) {
+  if (pAux == nullptr) return;
+  pAux->~CString();
+  std::free(pAux);
+  pAux = nullptr;
+}
+
+}  // namespace
+
 void CString::FreeAux() {
-  delete m_pAux1;
-  delete m_pAux2;
-  delete m_pAux3;
-  m_pAux1 = m_pAux2 = m_pAux3 = nullptr;
+  DestroyAux(m_pAux1);
+  DestroyAux(m_pAux2);
+  DestroyAux(m_pAux3);
   m_bReserved = 0;
 }
 
 // ---------------------------------------------------------- construction
 
-CString::CString()
-    : m_pszData(AllocText(0)),
-      m_nLockLength(0),
-      m_bReserved(0),
-      m_bEmptyItem(0),
-      m_pAux1(nullptr),
-      m_pAux2(nullptr),
-      m_pAux3(nullptr) {}
-
+// A short text is measured and copied in one pass.
 CString::CString(const char* pszText) : CString() {
-  if (pszText != nullptr && pszText[0] != '\0')
-    StoreText(pszText, std::strlen(pszText));
+  if (pszText == nullptr) return;
+  for (std::size_t i = 0; i < INLINE_SIZE; ++i) {
+    m_szInline[i] = pszText[i];
+    if (pszText[i] == '\0') return;
+  }
+  m_szInline[0] = '\0';
+  StoreText(pszText, std::strlen(pszText));
 }
 
-CString::CString(const CString& other) : CString(other.Text()) {}
+// The part of the copy for a text on the heap.
+void CString::CopyHeapText(const CString& other) { *this = other.Text(); }
 
 CString::CString(char ch, unsigned nCount) : CString() {
   if (nCount == 1) *this = ch;
@@ -147,26 +203,15 @@ CString::CString(char ch, unsigned nCount) : CString() {
 }
 
 CString::CString(int nValue) : CString() {
-  char szDigits[16];
-  std::snprintf(szDigits, sizeof szDigits, "%d", nValue);
-  StoreText(szDigits, std::strlen(szDigits));
+  FormatDecimal(m_szInline, Magnitude(nValue), nValue < 0);
 }
 
 CString::CString(unsigned int nValue) : CString() {
-  char szDigits[16];
-  std::snprintf(szDigits, sizeof szDigits, "%u", nValue);
-  StoreText(szDigits, std::strlen(szDigits));
+  FormatDecimal(m_szInline, nValue, false);
 }
 
 CString::CString(long nValue) : CString() {
-  char szDigits[24];
-  std::snprintf(szDigits, sizeof szDigits, "%ld", nValue);
-  StoreText(szDigits, std::strlen(szDigits));
-}
-
-CString::~CString() {
-  FreeAux();
-  std::free(m_pszData);
+  FormatDecimal(m_szInline, Magnitude(nValue), nValue < 0);
 }
 
 // ------------------------------------------------------ assignment, append
@@ -202,11 +247,17 @@ CString& CString::operator+=(const char* pszText) {
   if (IsEmpty()) return *this = pszText;
   std::size_t nOld = RawLength();
   std::size_t nAdd = std::strlen(pszText);
+  if (IsInline() && nOld + nAdd < INLINE_SIZE) {
+    // pszText may be our own text, which ends where the new part begins.
+    std::memcpy(m_szInline + nOld, pszText, nAdd);
+    m_szInline[nOld + nAdd] = '\0';
+    return *this;
+  }
   char* pszNew = AllocText(std::uint64_t(nOld) + nAdd);
   std::memcpy(pszNew, m_pszData, nOld);
   std::memcpy(pszNew + nOld, pszText, nAdd);
   pszNew[nOld + nAdd] = '\0';
-  std::free(m_pszData);
+  FreeText();
   m_pszData = pszNew;
   return *this;
 }
@@ -240,34 +291,8 @@ CString operator+(const char* a, const CString& b) {
 
 // ------------------------------------------------------ comparison, access
 
-bool CString::operator==(const CString& other) const {
-  return std::strcmp(Text(), other.Text()) == 0;
-}
-
-bool CString::operator==(const char* pszText) const {
-  return pszText != nullptr && std::strcmp(Text(), pszText) == 0;
-}
-
-bool CString::operator!=(const CString& other) const {
-  return !(*this == other);
-}
-
-bool CString::operator!=(const char* pszText) const {
-  return !(*this == pszText);
-}
-
-int CString::GetLength() const { return int(RawLength()); }
-
-bool CString::IsEmpty() const { return Text()[0] == '\0'; }
-
 char CString::GetAt(unsigned nPos) const {
   return nPos < RawLength() ? Text()[nPos] : '\0';
-}
-
-const char* CString::GetString() const { return Text(); }
-
-std::ostream& operator<<(std::ostream& out, const CString& s) {
-  return out.write(s.GetString(), s.GetLength());
 }
 
 int CString::ToInt() const { return IsLocked() ? 0 : int(ToInt32(Text())); }
@@ -289,7 +314,7 @@ char* CString::GetBuffer(unsigned nCount) {
   char* pszNew = AllocText(nCount);
   std::memcpy(pszNew, Text(), nKeep);
   pszNew[nKeep] = '\0';
-  std::free(m_pszData);
+  FreeText();
   m_pszData = pszNew;
   m_nLockLength = nCount;
   return m_pszData;
@@ -404,7 +429,7 @@ CString CString::Mid(int nStart, unsigned nCount) const {
 
 CString CString::Right(unsigned nCount) const {
   unsigned nLength = unsigned(GetLength());
-  if (nCount == 0 || m_pszData == nullptr) return CString();
+  if (nCount == 0) return CString();
   if (nCount >= nLength) return *this;
   return CString(Text() + (nLength - nCount));
 }
@@ -436,8 +461,8 @@ bool CString::Replace(CString search, CString replacement) {
     pszOut += nInsert;
     pszRest = pszHit + nSearch;
   }
-  std::strcpy(pszOut, pszRest);
-  std::free(m_pszData);
+  std::memcpy(pszOut, pszRest, std::strlen(pszRest) + 1);
+  FreeText();
   m_pszData = pszNew;
   if (nNew == 0) SetEmpty();
   return true;
@@ -462,7 +487,7 @@ const char* CString::AssignRepeated(CString src, unsigned nCount) {
     nDone += nChunk;
   }
   pszNew[nTotal] = '\0';
-  std::free(m_pszData);
+  FreeText();
   m_pszData = pszNew;
   return Text();
 }

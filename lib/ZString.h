@@ -4,37 +4,73 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <iosfwd>
 
 class CString {
  public:
-  CString();
+  CString()
+      : m_pszData(m_szInline),
+        m_nLockLength(0),
+        m_bReserved(0),
+        m_bEmptyItem(0),
+        m_pAux1(nullptr),
+        m_pAux2(nullptr),
+        m_pAux3(nullptr) {
+    m_szInline[0] = '\0';
+  }
   CString(const char* pszText);  // NOLINT: implicit by design
-  CString(const CString& other);
+  CString(const CString& other) : CString() {
+    if (other.IsInline())
+      std::memcpy(m_szInline, other.m_szInline, INLINE_SIZE);
+    else
+      CopyHeapText(other);
+  }
+  // A move leaves the source "" (unless its buffer is lent out: then its
+  // text is copied and the source stays as it is).
+  CString(CString&& other) noexcept : CString() { TakeText(other); }
   CString(char ch, unsigned nCount);
   explicit CString(int nValue);
   explicit CString(unsigned int nValue);
   explicit CString(long nValue);
-  ~CString();
+  ~CString() {
+    if ((reinterpret_cast<std::uintptr_t>(m_pAux1) |
+         reinterpret_cast<std::uintptr_t>(m_pAux2) |
+         reinterpret_cast<std::uintptr_t>(m_pAux3)) != 0)
+      FreeAux();
+    FreeText();
+  }
 
   // Assignment and append; a locked string is left unchanged.
   CString& operator=(char ch);
   CString& operator=(const char* pszText);
   CString& operator=(const CString& other);
+  // As the copy, without copying: other is left "".
+  CString& operator=(CString&& other) noexcept {
+    if (IsLocked()) return *this;
+    if (this == &other) return *this = other.Text();
+    TakeText(other);
+    return *this;
+  }
   void Empty();
   CString& operator+=(const char* pszText);
   CString& operator+=(char ch);
   CString& operator+=(const CString& other);
 
-  bool operator==(const CString& other) const;
-  bool operator==(const char* pszText) const;
-  bool operator!=(const CString& other) const;
-  bool operator!=(const char* pszText) const;
+  bool operator==(const CString& other) const {
+    return std::strcmp(Text(), other.Text()) == 0;
+  }
+  bool operator==(const char* pszText) const {
+    return pszText != nullptr && std::strcmp(Text(), pszText) == 0;
+  }
+  bool operator!=(const CString& other) const { return !(*this == other); }
+  bool operator!=(const char* pszText) const { return !(*this == pszText); }
 
-  int GetLength() const;
-  bool IsEmpty() const;
+  int GetLength() const { return int(RawLength()); }
+  bool IsEmpty() const { return Text()[0] == '\0'; }
   char GetAt(unsigned nPos) const;
-  const char* GetString() const;
+  const char* GetString() const { return Text(); }
 
   int ToInt() const;
   long ToLong() const;
@@ -83,11 +119,29 @@ class CString {
  private:
   static char* AllocText(std::uint64_t nLength);
   char* DuplicateCharString() const;
-  const char* Text() const;
-  std::size_t RawLength() const;
+  // Never null: a text is in the inline buffer or on the heap.
+  const char* Text() const { return m_pszData; }
+  std::size_t RawLength() const { return std::strlen(Text()); }
   void StoreText(const char* pszText, std::size_t nLength);
   void AssignText(const char* pszText, std::size_t nLength);
   void SetEmpty();
+  // Takes over other's text and leaves other "". A buffer that other has
+  // lent out stays with it; its text is copied instead.
+  void TakeText(CString& other) {
+    if (!other.IsInline()) return TakeHeapText(other);
+    std::memcpy(m_szInline, other.m_szInline, INLINE_SIZE);
+    FreeText();
+    m_pszData = m_szInline;
+    if (m_szInline[0] == '\0') m_bEmptyItem = 0;  // as assigning ""
+    other.m_szInline[0] = '\0';
+    other.m_bEmptyItem = 0;
+  }
+  void TakeHeapText(CString& other);
+  void CopyHeapText(const CString& other);
+  bool IsInline() const { return m_pszData == m_szInline; }
+  void FreeText() {
+    if (!IsInline()) std::free(m_pszData);
+  }
   void FreeAux();
 
   char* m_pszData;
@@ -97,6 +151,11 @@ class CString {
   CString* m_pAux1;
   CString* m_pAux2;
   CString* m_pAux3;
+  // A short text (below INLINE_SIZE bytes with its terminator, the empty
+  // one among them) is kept here instead of on the heap; m_pszData then
+  // points to it.
+  enum { INLINE_SIZE = 64 };
+  char m_szInline[INLINE_SIZE];
 };
 
 CString operator+(const CString& a, const CString& b);

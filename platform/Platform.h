@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
-#include <iosfwd>
 
 class CString;
 
@@ -67,14 +66,10 @@ bool PlatformLocalTime(std::time_t tTime, std::tm* pTm);
 
 // ---------------------------------------------------------- standard output
 
-// The stream for the reports and the countdown. What is written reaches
-// standard output at the next flush, in one write request.
-std::ostream& PlatformStdout();
-
-// Hands what the stream holds, then nLength bytes of pData and nTail bytes
-// of pTail, to standard output in one write request, so that a line shared
-// with other writers arrives whole. Where the system takes several pieces
-// in one request, neither text is copied.
+// Hands nLength bytes of pData, then nTail bytes of pTail, to standard
+// output at once, in one write request, so that a line shared with other
+// writers arrives whole. Where the system takes several pieces in one
+// request, neither text is copied.
 void PlatformWriteStdout(const char* pData, std::size_t nLength,
                          const char* pTail = "", std::size_t nTail = 0);
 

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <sstream>
 #include <vector>
 
 #include "Platform.h"
@@ -44,7 +43,7 @@ bool g_bEchoOff = false;
 int g_nEchoOffCount = 0;
 
 // Everything the tool writes to standard output and error, at once.
-std::ostringstream g_stdout;
+std::string g_strStdout;
 std::string g_strStderr;
 
 // A wait that never lets the fake clock move is a busy loop: stop the test.
@@ -98,16 +97,13 @@ void Reset(std::time_t tStart, int nStartMillis) {
   g_nIdlePolls = 0;
   g_bEchoOff = false;
   g_nEchoOffCount = 0;
-  g_stdout.str("");
-  g_stdout.clear();
+  g_strStdout.clear();
   g_strStderr.clear();
 }
 
-StdoutCapture::StdoutCapture() : m_nStart(g_stdout.str().size()) {}
+StdoutCapture::StdoutCapture() : m_nStart(g_strStdout.size()) {}
 
-std::string StdoutCapture::Text() const {
-  return g_stdout.str().substr(m_nStart);
-}
+std::string StdoutCapture::Text() const { return g_strStdout.substr(m_nStart); }
 
 void AddKey(long nAtMillis, int nCode) {
   g_aKeys.push_back({nAtMillis, nCode});
@@ -211,20 +207,16 @@ bool PlatformLocalTime(std::time_t tTime, std::tm* pTm) {
   return true;
 }
 
-std::ostream& PlatformStdout() { return g_stdout; }
-
 void PlatformWriteStdout(const char* pData, std::size_t nLength,
                          const char* pTail, std::size_t nTail) {
-  g_stdout.write(pData, std::streamsize(nLength));
-  g_stdout.write(pTail, std::streamsize(nTail));
+  g_strStdout.append(pData, nLength).append(pTail, nTail);
 }
 
 // The fake's standard output never fails.
 int PlatformStdoutError() { return 0; }
 
 bool PlatformStdoutMidLine() {
-  std::string strAll = g_stdout.str();
-  return !strAll.empty() && strAll.back() != '\n';
+  return !g_strStdout.empty() && g_strStdout.back() != '\n';
 }
 
 void PlatformWriteStderr(const CString& strLine) {

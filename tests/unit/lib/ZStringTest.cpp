@@ -8,6 +8,7 @@
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ZString.h"
@@ -59,6 +60,33 @@ TEST(CStringConstruction, CopiesOwnTheirText) {
   MakeEmptyItemList(strList);
   CString strListCopy(strList);  // copies carry the text only
   EXPECT_FALSE(strListCopy.HasEmptyItem());
+}
+
+// A move hands the text over, short or long, and leaves the source "",
+// unmarked and usable; a lent buffer stays with its borrower's string.
+TEST(CStringConstruction, MoveLeavesTheSourceEmpty) {
+  for (const char* pszText : {"short", "a text too long to be kept inline"}) {
+    CString strSource(pszText);
+    MakeEmptyItemList(strSource);
+    strSource = pszText;  // keeps the mark
+    CString strTarget(std::move(strSource));
+    CString strAssigned;
+    strAssigned = std::move(strTarget);
+    for (const CString* p : {&strSource, &strTarget}) {
+      EXPECT_STREQ(p->GetString(), "");
+      EXPECT_FALSE(p->HasEmptyItem());
+    }
+    EXPECT_STREQ(strAssigned.GetString(), pszText);
+    EXPECT_FALSE(strAssigned.HasEmptyItem());  // copies carry the text only
+    strSource += "again";
+    EXPECT_STREQ(strSource.GetString(), "again");
+  }
+  CString strLent("lent");
+  strLent.GetBuffer(8);
+  CString strCopy(std::move(strLent));
+  EXPECT_STREQ(strCopy.GetString(), "lent");
+  EXPECT_TRUE(strLent.IsLocked());
+  EXPECT_STREQ(strLent.GetString(), "lent");
 }
 
 TEST(CStringConstruction, RepeatedCharacter) {
