@@ -28,8 +28,11 @@ namespace {
 void IgnoreWriteSignals() {
   static bool s_bIgnored = false;
   if (!s_bIgnored) {
-    signal(SIGPIPE, SIG_IGN);
-    signal(SIGXFSZ, SIG_IGN);
+    struct sigaction tIgnore;
+    std::memset(&tIgnore, 0, sizeof tIgnore);
+    tIgnore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &tIgnore, nullptr);
+    sigaction(SIGXFSZ, &tIgnore, nullptr);
   }
   s_bIgnored = true;
 }
@@ -102,10 +105,12 @@ long long PlatformSteadyMillis() {
   return static_cast<long long>(tNow.tv_sec) * 1000 + tNow.tv_nsec / 1000000;
 }
 
+// poll with no descriptor sleeps; a signal that ends it early is slept on.
 void PlatformSleep(int nMillis) {
-  struct timespec tWait = {nMillis / 1000, long(nMillis % 1000) * 1000000L};
-  while (nanosleep(&tWait, &tWait) != 0 && errno == EINTR) {
-  }
+  long long nEnd = PlatformSteadyMillis() + nMillis;
+  for (long long nLeft = nMillis; nLeft > 0;
+       nLeft = nEnd - PlatformSteadyMillis())
+    poll(nullptr, 0, int(nLeft));
 }
 
 bool PlatformLocalTime(std::time_t tTime, std::tm* pTm) {

@@ -74,40 +74,29 @@ bool g_abInstalled[NSIG];
 int g_nAheadByte = -1;
 int g_nPendingCode = -1;
 
-// SIGPIPE and SIGXFSZ stay with the output code, which ignores them.
+// Every signal whose default action ends the process ends it here too,
+// once the terminal is given back: the real-time ones among them, and any
+// a system adds. SIGPIPE and SIGXFSZ stay with the output code, which
+// ignores them; KILL and STOP cannot be caught, and the rest end nothing.
 int SignalAction(int nSignal) {
   switch (nSignal) {
     case SIGTSTP:
     case SIGTTIN:
     case SIGTTOU: return ACTION_STOP;
-    case SIGHUP:
-    case SIGINT:
-    case SIGQUIT:
-    case SIGILL:
-    case SIGTRAP:
-    case SIGABRT:
-    case SIGBUS:
-    case SIGFPE:
-    case SIGSEGV:
-    case SIGUSR1:
-    case SIGUSR2:
-    case SIGALRM:
-    case SIGTERM:
-    case SIGXCPU:
-    case SIGVTALRM:
-    case SIGPROF:
-    case SIGIO:
-    case SIGSYS:
-#ifdef SIGSTKFLT
-    case SIGSTKFLT:
+    case SIGKILL:
+    case SIGSTOP:
+    case SIGPIPE:
+    case SIGXFSZ:
+    case SIGCHLD:
+    case SIGCONT:
+    case SIGURG:
+    case SIGWINCH:
+#ifdef SIGINFO
+    case SIGINFO:
 #endif
-#ifdef SIGPWR
-    case SIGPWR:
-#endif
-      return ACTION_END;
-    default: break;
+      return ACTION_NONE;
+    default: return ACTION_END;
   }
-  return nSignal >= SIGRTMIN && nSignal <= SIGRTMAX ? ACTION_END : ACTION_NONE;
 }
 
 // Holds off every handled signal until RestoreSignals with the mask given.
@@ -119,9 +108,11 @@ void RestoreSignals(const sigset_t* pOld) {
 
 bool IsForeground() { return tcgetpgrp(g_nTty) == getpgrp(); }
 
-// Whether nFd is this process's controlling terminal.
+// Whether nFd is this process's controlling terminal, the one open as
+// g_nTty: only that terminal belongs to this session.
 bool IsOurTerminal(int nFd) {
-  return isatty(nFd) && tcgetsid(nFd) == getsid(0);
+  pid_t nSession = tcgetsid(nFd);
+  return nSession != -1 && nSession == tcgetsid(g_nTty);
 }
 
 bool SameSettings(const struct termios& a, const struct termios& b) {
@@ -176,11 +167,16 @@ struct sigaction HandlerAction(void (*pHandler)(int)) {
   return tAction;
 }
 
+void SetDefault(int nSignal) {
+  struct sigaction tAction = HandlerAction(SIG_DFL);
+  sigaction(nSignal, &tAction, nullptr);
+}
+
 // Gives the terminal back, then ends by the same signal so that the caller
 // sees it.
 void OnEndSignal(int nSignal) {
   GiveBack();
-  signal(nSignal, SIG_DFL);
+  SetDefault(nSignal);
   raise(nSignal);  // blocked in here: delivered when the handler returns
 }
 
@@ -194,7 +190,7 @@ void OnStopSignal(int nSignal) {
     GiveBack();
     g_nState = STOPPED;
   }
-  signal(nSignal, SIG_DFL);
+  SetDefault(nSignal);
   sigset_t tSet;
   sigemptyset(&tSet);
   sigaddset(&tSet, nSignal);
