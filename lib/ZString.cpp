@@ -501,7 +501,8 @@ const char* CString::Repeat(unsigned nCount) {
 const char* CString::TrimLeft(CString set) {
   if (IsLocked()) return Text();
   const char* pszStart = Text();
-  while (*pszStart != '\0' && std::strchr(set.Text(), *pszStart) != nullptr)
+  while (*pszStart != '\0' &&
+         std::memchr(set.Text(), *pszStart, set.RawLength()) != nullptr)
     ++pszStart;
   if (pszStart != Text() || *pszStart == '\0')
     AssignText(pszStart, std::strlen(pszStart));
@@ -512,7 +513,8 @@ const char* CString::TrimRight(CString set) {
   if (IsLocked()) return Text();
   std::size_t nLength = RawLength();
   std::size_t nKeep = nLength;
-  while (nKeep > 0 && std::strchr(set.Text(), Text()[nKeep - 1]) != nullptr)
+  while (nKeep > 0 &&
+         std::memchr(set.Text(), Text()[nKeep - 1], set.RawLength()) != nullptr)
     --nKeep;
   if (nKeep != nLength || nKeep == 0) AssignText(Text(), nKeep);
   return Text();
