@@ -34,14 +34,14 @@ class CEntryWriter {
   SLogFile& m_log;
   char m_abBuffer[BUFFER_BYTES];
   std::size_t m_nFill;
-  SLogPiece m_aPieces[MAX_PIECES];
+  SOutPiece m_aPieces[MAX_PIECES];
   int m_nPieces;
   int m_nError;
 };
 
 // A piece that continues the last one in the buffer extends it.
 void CEntryWriter::Add(const char* pData, std::size_t nLength) {
-  SLogPiece* pLast = m_nPieces > 0 ? &m_aPieces[m_nPieces - 1] : nullptr;
+  SOutPiece* pLast = m_nPieces > 0 ? &m_aPieces[m_nPieces - 1] : nullptr;
   if (pLast != nullptr && pLast->pData + pLast->nLength == pData) {
     pLast->nLength += nLength;
     return;

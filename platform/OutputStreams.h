@@ -4,12 +4,7 @@
 #ifndef ZARVO_PLATFORM_OUTPUTSTREAMS_H
 #define ZARVO_PLATFORM_OUTPUTSTREAMS_H
 
-#include <cstddef>
-
-struct SOutPiece {
-  const char* pData;
-  std::size_t nLength;
-};
+#include "Platform.h"
 
 enum { STREAM_STDOUT = 1, STREAM_STDERR = 2 };
 

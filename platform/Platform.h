@@ -9,6 +9,12 @@
 
 class CString;
 
+// A run of bytes that one write request hands over together with others.
+struct SOutPiece {
+  const char* pData;
+  std::size_t nLength;
+};
+
 // ------------------------------------------------------------ process start
 
 // Windows only: the arguments that the runtime parsed from the UTF-16
@@ -118,15 +124,10 @@ struct SLogFile {
 // open, and nothing was written or emptied.
 int PlatformLogOpen(const char* pszPath, bool bEmpty, SLogFile& log);
 
-struct SLogPiece {
-  const char* pData;
-  std::size_t nLength;
-};
-
 // Appends the pieces, in order, at the end of the log: with one gathered
 // write request where the system has one, going on after a short write.
 // 0, or the system's error number.
-int PlatformLogWrite(SLogFile& log, const SLogPiece* aPieces, int nPieces);
+int PlatformLogWrite(SLogFile& log, const SOutPiece* aPieces, int nPieces);
 
 // Unlocks and closes the log. With bTakeBack, the bytes that this entry
 // wrote are cut off again, but only while the file ends with them (nobody

@@ -73,17 +73,37 @@ int WriteGathered(int nFd, struct iovec* aPieces, int nPieces) {
   return 0;
 }
 
+// Writes the pieces in order, up to 16 of them in one gathered request;
+// *pnWritten grows by the bytes that reached the descriptor. 0, or the
+// error number.
+int WritePieces(int nFd, const SOutPiece* aPieces, int nPieces,
+                std::uint64_t* pnWritten) {
+  const int MAX_VECTORS = 16;
+  struct iovec aVectors[MAX_VECTORS];
+  int nError = 0;
+  for (int i = 0; i < nPieces && nError == 0; i += MAX_VECTORS) {
+    int nVectors = nPieces - i < MAX_VECTORS ? nPieces - i : MAX_VECTORS;
+    std::size_t nTotal = 0;
+    for (int k = 0; k < nVectors; ++k) {
+      aVectors[k] = {const_cast<char*>(aPieces[i + k].pData),
+                     aPieces[i + k].nLength};
+      nTotal += aPieces[i + k].nLength;
+    }
+    nError = WriteGathered(nFd, aVectors, nVectors);
+    // What is left in the vectors did not reach the descriptor.
+    for (int k = 0; k < nVectors; ++k) nTotal -= aVectors[k].iov_len;
+    *pnWritten += nTotal;
+  }
+  return nError;
+}
+
 }  // namespace
 
 int PlatformWritePieces(int nStream, const SOutPiece* aPieces, int nPieces) {
   IgnoreWriteSignals();
-  struct iovec aVectors[4];
-  int nVectors = 0;
-  for (int i = 0; i < nPieces && nVectors < 4; ++i)
-    aVectors[nVectors++] = {const_cast<char*>(aPieces[i].pData),
-                            aPieces[i].nLength};
-  int nError =
-      WriteGathered(nStream == STREAM_STDERR ? 2 : 1, aVectors, nVectors);
+  std::uint64_t nWritten = 0;
+  int nError = WritePieces(nStream == STREAM_STDERR ? 2 : 1, aPieces, nPieces,
+                           &nWritten);
   return nError == EPIPE ? 0 : nError;
 }
 
@@ -192,24 +212,8 @@ int PlatformLogOpen(const char* pszPath, bool bEmpty, SLogFile& log) {
   return nError;
 }
 
-int PlatformLogWrite(SLogFile& log, const SLogPiece* aPieces, int nPieces) {
-  const int MAX_VECTORS = 16;
-  struct iovec aVectors[MAX_VECTORS];
-  int nError = 0;
-  for (int i = 0; i < nPieces && nError == 0; i += MAX_VECTORS) {
-    int nVectors = nPieces - i < MAX_VECTORS ? nPieces - i : MAX_VECTORS;
-    std::size_t nTotal = 0;
-    for (int k = 0; k < nVectors; ++k) {
-      aVectors[k] = {const_cast<char*>(aPieces[i + k].pData),
-                     aPieces[i + k].nLength};
-      nTotal += aPieces[i + k].nLength;
-    }
-    nError = WriteGathered(int(log.nHandle), aVectors, nVectors);
-    // What is left in the vectors did not reach the file.
-    for (int k = 0; k < nVectors; ++k) nTotal -= aVectors[k].iov_len;
-    log.nWritten += nTotal;
-  }
-  return nError;
+int PlatformLogWrite(SLogFile& log, const SOutPiece* aPieces, int nPieces) {
+  return WritePieces(int(log.nHandle), aPieces, nPieces, &log.nWritten);
 }
 
 // Closing the descriptor releases the lock.

@@ -462,7 +462,7 @@ DWORD WriteLogBytes(SLogFile& log, const char* pData, std::size_t nLength) {
 // may append between two WriteFile calls: pieces of a usual size are
 // joined first, so such an entry still lands in one request. Larger ones
 // go one piece at a time, to keep the memory a huge entry needs bounded.
-int PlatformLogWrite(SLogFile& log, const SLogPiece* aPieces, int nPieces) {
+int PlatformLogWrite(SLogFile& log, const SOutPiece* aPieces, int nPieces) {
   const std::size_t JOIN_LIMIT = 256 * 1024;
   std::size_t nTotal = 0;
   for (int i = 0; i < nPieces; ++i) nTotal += aPieces[i].nLength;

@@ -244,7 +244,7 @@ int PlatformLogOpen(const char* pszPath, bool bEmpty, SLogFile&) {
   return 0;
 }
 
-int PlatformLogWrite(SLogFile&, const SLogPiece* aPieces, int nPieces) {
+int PlatformLogWrite(SLogFile&, const SOutPiece* aPieces, int nPieces) {
   ++g_nAppendCalls;
   for (int i = 0; i < nPieces; ++i)
     g_pOpenLog->append(aPieces[i].pData, aPieces[i].nLength);

@@ -77,7 +77,7 @@ bool RunningOnWine() {
 // run: the log is closed whatever the write did.
 bool Append(const std::string& strPath, const std::string& strData) {
   SLogFile log;
-  SLogPiece tPiece = {strData.data(), strData.size()};
+  SOutPiece tPiece = {strData.data(), strData.size()};
   return PlatformLogOpen(strPath.c_str(), false, log) == 0 &&
          (PlatformLogWrite(log, &tPiece, 1) | PlatformLogClose(log, false)) ==
              0;
