@@ -18,7 +18,8 @@ CEchoApp::CEchoApp()
       m_bNoNewline(false),
       m_nCmdLength(0),
       m_strVersion("1.0"),
-      m_nLogError(0) {}
+      m_nLogError(0),
+      m_bLogUnlocked(false) {}
 
 CEchoApp::~CEchoApp() {}
 
@@ -149,12 +150,12 @@ int CEchoApp::Run(int argc, const char* const* argv) {
   // The line feed still owed to the message comes after the wait, so that
   // the wait takes place on the message's line.
   bool bLineOwed = bDisplayed && !m_bNoNewline && bWait;
-  // A lost entry is told at once, on a line of its own: an open line ends
-  // first, and the owed line feed is that ending.
-  if (nLogStatus == STATUS_LOG_LOST) {
+  // A lost or unlocked entry is told at once, on a line of its own: an
+  // open line ends first, and the owed line feed is that ending.
+  if (nLogStatus == STATUS_LOG_LOST || m_bLogUnlocked) {
     if (bLineOwed || PlatformStdoutMidLine()) WriteLine("");
     bLineOwed = false;
-    ShowLogFailure();
+    ShowLogReports();
   }
 
   if (!m_strTimer.IsEmpty())

@@ -19,6 +19,9 @@ enum {
 // A counted command line of this length or more is refused.
 const int CMDLINE_LIMIT = 8189;
 
+// How long an entry waits for the log's locks, which others may hold.
+const int LOG_WAIT_SECONDS = 10;
+
 class CEchoApp {
  public:
   CEchoApp();
@@ -41,7 +44,7 @@ class CEchoApp {
   CString GetTimeText(int nType);
 
   int WriteLog();
-  void ShowLogFailure();
+  void ShowLogReports();
 
   void RunTimer();
   void WaitForKey();
@@ -63,7 +66,8 @@ class CEchoApp {
   CString m_strRepeat;
   CString m_strLogFile;
   CString m_strTimer;
-  int m_nLogError;  // the system's error number of a lost entry
+  int m_nLogError;      // the system's error number of a lost entry
+  bool m_bLogUnlocked;  // others held the log's locks too long
 
  private:
   CEchoApp(const CEchoApp&);

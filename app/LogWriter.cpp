@@ -1,5 +1,6 @@
 // Appends the message of one run to the file named by ZARVO_LOG.
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 
 #include "EchoApp.h"
@@ -7,23 +8,39 @@
 
 namespace {
 
-// Room for the stored text of one write request, and the pieces it takes.
+// Room on the stack for the stored text of one write request, and the
+// pieces it takes.
 const std::size_t BUFFER_BYTES = 65536;
 const int MAX_PIECES = 8;
-// A stretch of the message without line feeds at least this long goes to
-// the file straight from the message, uncopied.
+// An entry stored in at most this many bytes goes to the file in one write
+// request, so that a writer that takes no lock cannot land inside it.
+const std::size_t WHOLE_BYTES = 1 << 20;
+// In a longer entry, a stretch of the message without line feeds at least
+// this long goes to the file straight from the message, uncopied.
 const std::size_t DIRECT_BYTES = 4096;
+// The longest rest between two tries for the log's locks.
+const int LOCK_PAUSE_MILLIS = 64;
 
 // Writes an entry in requests of bounded size while the message is read
 // once: every line feed is stored as carriage return + line feed on the
 // way, so no second copy of the message is ever built.
 class CEntryWriter {
  public:
-  explicit CEntryWriter(SLogFile& log)
-      : m_log(log), m_nFill(0), m_nPieces(0), m_nError(0) {}
+  // pBuffer holds nCapacity bytes; stretches of nDirect bytes or more are
+  // not copied into it.
+  CEntryWriter(SLogFile& log, char* pBuffer, std::size_t nCapacity,
+               std::size_t nDirect)
+      : m_log(log),
+        m_pBuffer(pBuffer),
+        m_nCapacity(nCapacity),
+        m_nDirect(nDirect),
+        m_nFill(0),
+        m_nPieces(0),
+        m_nError(0) {}
 
+  // Adds a stretch of the message, copied or not.
+  void Take(const char* pData, std::size_t nLength);
   void Copy(const char* pData, std::size_t nLength);
-  void Direct(const char* pData, std::size_t nLength);
   // Hands what is gathered to the file; the first error, or 0.
   int Flush();
   bool Failed() const { return m_nError != 0; }
@@ -32,7 +49,9 @@ class CEntryWriter {
   void Add(const char* pData, std::size_t nLength);
 
   SLogFile& m_log;
-  char m_abBuffer[BUFFER_BYTES];
+  char* m_pBuffer;
+  std::size_t m_nCapacity;
+  std::size_t m_nDirect;
   std::size_t m_nFill;
   SOutPiece m_aPieces[MAX_PIECES];
   int m_nPieces;
@@ -50,22 +69,25 @@ void CEntryWriter::Add(const char* pData, std::size_t nLength) {
   if (m_nPieces == MAX_PIECES) Flush();
 }
 
+void CEntryWriter::Take(const char* pData, std::size_t nLength) {
+  if (nLength >= m_nDirect)
+    Add(pData, nLength);
+  else
+    Copy(pData, nLength);
+}
+
 void CEntryWriter::Copy(const char* pData, std::size_t nLength) {
   while (nLength > 0) {
-    if (m_nFill == BUFFER_BYTES) Flush();
-    std::size_t nStep = BUFFER_BYTES - m_nFill;
+    if (m_nFill == m_nCapacity) Flush();
+    std::size_t nStep = m_nCapacity - m_nFill;
     if (nStep > nLength) nStep = nLength;
-    char* pAt = m_abBuffer + m_nFill;
+    char* pAt = m_pBuffer + m_nFill;
     std::memcpy(pAt, pData, nStep);
     m_nFill += nStep;
     Add(pAt, nStep);
     pData += nStep;
     nLength -= nStep;
   }
-}
-
-void CEntryWriter::Direct(const char* pData, std::size_t nLength) {
-  Add(pData, nLength);
 }
 
 int CEntryWriter::Flush() {
@@ -76,20 +98,33 @@ int CEntryWriter::Flush() {
   return m_nError;
 }
 
-// The entry as stored: the message with every line feed as CR LF, then the
-// line end unless /SN. 0, or the error of the write that failed.
-int WriteEntry(SLogFile& log, const CString& strMessage, bool bNoNewline) {
-  CEntryWriter writer(log);
+// The bytes the entry takes in the file, or WHOLE_BYTES + 1 for any
+// length beyond WHOLE_BYTES.
+std::size_t StoredLength(const CString& strMessage, bool bNoNewline) {
+  std::size_t nLength = std::size_t(strMessage.GetLength());
+  if (nLength > WHOLE_BYTES) return WHOLE_BYTES + 1;
+  const char* pText = strMessage.GetString();
+  const char* pEnd = pText + nLength;
+  std::size_t nStored = nLength + (bNoNewline ? 0 : 2);
+  while (const void* pFound =
+             std::memchr(pText, '\n', std::size_t(pEnd - pText))) {
+    ++nStored;
+    pText = static_cast<const char*>(pFound) + 1;
+  }
+  return nStored;
+}
+
+// Hands the entry to the writer: the message with every line feed as
+// CR LF, then the line end unless /SN. 0, or the error of the write that
+// failed.
+int StoreEntry(CEntryWriter& writer, const CString& strMessage,
+               bool bNoNewline) {
   const char* pText = strMessage.GetString();
   const char* pEnd = pText + strMessage.GetLength();
   while (pText < pEnd && !writer.Failed()) {
     const void* pFound = std::memchr(pText, '\n', std::size_t(pEnd - pText));
     const char* pLineFeed = pFound ? static_cast<const char*>(pFound) : pEnd;
-    std::size_t nRun = std::size_t(pLineFeed - pText);
-    if (nRun >= DIRECT_BYTES)
-      writer.Direct(pText, nRun);
-    else
-      writer.Copy(pText, nRun);
+    writer.Take(pText, std::size_t(pLineFeed - pText));
     if (pLineFeed == pEnd) break;
     writer.Copy("\r\n", 2);
     pText = pLineFeed + 1;
@@ -98,25 +133,91 @@ int WriteEntry(SLogFile& log, const CString& strMessage, bool bNoNewline) {
   return writer.Flush();
 }
 
+// An entry of up to WHOLE_BYTES is built whole, on the stack when it fits
+// there, and leaves in one request. A longer one, or one whose room cannot
+// be had, goes in requests of bounded size, its long lines uncopied, so
+// that logging never takes much more memory than the message itself.
+int WriteEntry(SLogFile& log, const CString& strMessage, bool bNoNewline) {
+  char abBuffer[BUFFER_BYTES];
+  std::size_t nStored = StoredLength(strMessage, bNoNewline);
+  char* pWhole = nStored > BUFFER_BYTES && nStored <= WHOLE_BYTES
+                     ? static_cast<char*>(std::malloc(nStored))
+                     : nullptr;
+  int nError = 0;
+  if (pWhole != nullptr) {
+    CEntryWriter writer(log, pWhole, nStored, WHOLE_BYTES + 1);
+    nError = StoreEntry(writer, strMessage, bNoNewline);
+    std::free(pWhole);
+  } else {
+    bool bFits = nStored <= BUFFER_BYTES;
+    CEntryWriter writer(log, abBuffer, BUFFER_BYTES,
+                        bFits ? BUFFER_BYTES + 1 : DIRECT_BYTES);
+    nError = StoreEntry(writer, strMessage, bNoNewline);
+  }
+  return nError;
+}
+
+// Tries for the log's locks until they are ours or nDeadline (steady
+// milliseconds) has passed. The rests between tries grow from 1 ms, so
+// that a short wait ends soon after the holder lets go and a long one
+// costs no CPU worth measuring.
+int WaitForLocks(SLogFile& log, long long nDeadline) {
+  int nPause = 1;
+  int nLock = PlatformLogLock(log);
+  for (; nLock == LOG_LOCK_BUSY; nLock = PlatformLogLock(log)) {
+    long long nLeft = nDeadline - PlatformSteadyMillis();
+    if (nLeft <= 0) break;
+    PlatformSleep(nLeft < nPause ? int(nLeft) : nPause);
+    if (nPause < LOCK_PAUSE_MILLIS) nPause *= 2;
+  }
+  return nLock;
+}
+
+// Opens the log and takes its locks. A file that lost the log's name
+// meanwhile (a rotator renamed or removed it) is let go, and the file that
+// the name now gives is opened instead. Locks still held by others at the
+// deadline are done without (*pbUnlocked); a name that still moves then
+// loses the entry. 0, or the system's error number: then nothing is open.
+int OpenLog(const char* pszPath, SLogFile& log, bool* pbUnlocked) {
+  long long nDeadline = PlatformSteadyMillis() + LOG_WAIT_SECONDS * 1000;
+  for (;;) {
+    long long nLeft = nDeadline - PlatformSteadyMillis();
+    int nError = PlatformLogOpen(pszPath, nLeft > 0 ? int(nLeft) : 0, log);
+    if (nError != 0) return nError;
+    int nLock = WaitForLocks(log, nDeadline);
+    nError = PlatformLogCheckName(pszPath, log);
+    if (nError == 0) {
+      *pbUnlocked = nLock == LOG_LOCK_BUSY;
+      return 0;
+    }
+    PlatformLogClose(log, false);
+    if (nLeft <= 0) return nError;
+  }
+}
+
 }  // namespace
 
 int CEchoApp::WriteLog() {
   m_nLogError = 0;
+  m_bLogUnlocked = false;
   PlatformGetEnv("ZARVO_LOG", m_strLogFile);
   PlatformLogPath(m_strLogFile);
   if (m_strLogFile.IsEmpty()) return 0;
   SLogFile log;
-  int nError = PlatformLogOpen(m_strLogFile.GetString(), m_bNewLog, log);
-  // /N that can neither empty nor create the file leaves the old log as it
-  // was and writes nothing.
-  if (nError != 0 && m_bNewLog) return STATUS_LOG_FAILED;
+  int nError = OpenLog(m_strLogFile.GetString(), log, &m_bLogUnlocked);
+  bool bBegun = false;
   if (nError == 0) {
+    nError = PlatformLogBegin(log, m_bNewLog);
+    bBegun = nError == 0;
     // An entry that fails part way is taken back whole: no fragment stays
     // for the next entry to continue.
-    nError = WriteEntry(log, m_strMessage, m_bNoNewline);
-    int nClose = PlatformLogClose(log, nError != 0);
+    if (bBegun) nError = WriteEntry(log, m_strMessage, m_bNoNewline);
+    int nClose = PlatformLogClose(log, bBegun && nError != 0);
     if (nError == 0) nError = nClose;
   }
+  // /N that can neither empty nor create the file leaves the old log as it
+  // was and writes nothing.
+  if (nError != 0 && m_bNewLog && !bBegun) return STATUS_LOG_FAILED;
   m_nLogError = nError;
   return nError == 0 ? 0 : STATUS_LOG_LOST;
 }

@@ -143,21 +143,31 @@ void CEchoApp::ShowFailure(const CString& strWhat, int nError) {
 
 namespace {
 
-// A text as one line of a report: control characters are shown escaped
-// (\n, \x1b), so that a path cannot break the line or recolour the screen.
-CString Printable(const CString& strText) {
+void AddHex(CString& strShown, unsigned char bByte) {
   static const char s_achHex[] = "0123456789abcdef";
+  const char achHex[] = {'\\', 'x', s_achHex[bByte >> 4], s_achHex[bByte & 15],
+                         '\0'};
+  strShown += achHex;
+}
+
+// A text as one line of a report: control characters are shown escaped
+// (\n, \x1b), the C1 ones of UTF-8 too (\xc2\x9b), so that a path cannot
+// break the line or recolour the screen.
+CString Printable(const CString& strText) {
   CString strShown;
   for (const char* p = strText.GetString(); *p != '\0'; ++p) {
     unsigned char bByte = static_cast<unsigned char>(*p);
-    if (bByte >= 0x20 && bByte != 0x7F) {
-      strShown += *p;
+    unsigned char bNext = static_cast<unsigned char>(p[1]);
+    if (bByte == 0xC2 && bNext >= 0x80 && bNext <= 0x9F) {
+      AddHex(strShown, bByte);
+      AddHex(strShown, bNext);
+      ++p;
     } else if (bByte == '\n' || bByte == '\r' || bByte == '\t') {
       strShown += bByte == '\n' ? "\\n" : bByte == '\r' ? "\\r" : "\\t";
+    } else if (bByte < 0x20 || bByte == 0x7F) {
+      AddHex(strShown, bByte);
     } else {
-      const char achHex[] = {'\\', 'x', s_achHex[bByte >> 4],
-                             s_achHex[bByte & 15], '\0'};
-      strShown += achHex;
+      strShown += *p;
     }
   }
   return strShown;
@@ -165,7 +175,12 @@ CString Printable(const CString& strText) {
 
 }  // namespace
 
-void CEchoApp::ShowLogFailure() {
-  ShowFailure("cannot write to the log file " + Printable(m_strLogFile),
-              m_nLogError);
+// Locks held past the wait, then the entry lost, as they happened.
+void CEchoApp::ShowLogReports() {
+  CString strLog = "the log file " + Printable(m_strLogFile);
+  if (m_bLogUnlocked)
+    PlatformWriteStderr(g_strProgramName + ": " + strLog +
+                        " stayed locked for " + CString(LOG_WAIT_SECONDS) +
+                        " s: written without the lock");
+  if (m_nLogError != 0) ShowFailure("cannot write to " + strLog, m_nLogError);
 }

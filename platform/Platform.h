@@ -97,10 +97,16 @@ void PlatformWriteStderr(const CString& strLine);
 // The system's own text for one of its error numbers, without a line end.
 CString PlatformErrorText(int nError);
 
-// ---------------------------------------------------- environment and files
+// -------------------------------------------------------------- environment
 
 // The value of an environment variable; false (and "") when it is not set.
 bool PlatformGetEnv(const char* pszName, CString& strValue);
+
+// ----------------------------------------------------------------- log file
+// The log is shared with other writers, readers, rotators and lockers
+// (LogFilePosix.cpp, LogFileWin32.cpp). One entry goes to it as: open, take
+// the locks (tried, never waited on here), check that the path still names
+// the file, begin, write, close.
 
 // The log's path as the file functions take it: on Windows without the
 // double quotes that cmd users put around a path (no file name holds one),
@@ -113,25 +119,48 @@ struct SLogFile {
   std::intptr_t nHandle;   // the system's descriptor or handle
   bool bDisk;              // a file on a disk, not a device or a pipe
   bool bLocked;            // other writers that lock it wait meanwhile
-  std::uint64_t nStart;    // its length before this entry
+  std::uint64_t nVolume;   // which file it is: its device or volume,
+  std::uint64_t nIndex;    // and its inode or file index there
+  std::uint64_t nStart;    // its length when the entry began
   std::uint64_t nWritten;  // the bytes of this entry that reached it
 };
 
-// Opens the log at pszPath for appending, creating a missing file, and
-// waits for its lock where the file and its file system can lock. With
-// bEmpty a disk file is emptied first, in place; a device or a pipe is
-// written to as it is. 0, or the system's error number: then nothing is
-// open, and nothing was written or emptied.
-int PlatformLogOpen(const char* pszPath, bool bEmpty, SLogFile& log);
+// Opens the log at pszPath for appending, creating a missing file; no lock
+// is taken and nothing is changed. A target that has no room for another
+// writer yet (a named pipe whose instances are all in use) is waited for up
+// to nWaitMillis. 0, or the system's error number: then nothing is open.
+int PlatformLogOpen(const char* pszPath, int nWaitMillis, SLogFile& log);
+
+// What one try for the log's locks found.
+enum {
+  LOG_LOCK_TAKEN = 0,  // ours until PlatformLogClose
+  LOG_LOCK_BUSY = 1,   // another program holds one of them; nothing taken
+  LOG_LOCK_NONE = 2    // the file or its file system cannot lock
+};
+
+// Tries once, without waiting, to take every lock that the log's other
+// writers take turns by; takes all of them or none.
+int PlatformLogLock(SLogFile& log);
+
+// 0 when pszPath still names the file open as log (a device or a pipe
+// always does); else the system's error number for a file that was renamed
+// or removed since it was opened.
+int PlatformLogCheckName(const char* pszPath, const SLogFile& log);
+
+// Begins the entry: holds off the signals that would end the process
+// until PlatformLogClose, empties a disk file with bEmpty, and notes its
+// length. 0, or the system's error number.
+int PlatformLogBegin(SLogFile& log, bool bEmpty);
 
 // Appends the pieces, in order, at the end of the log: with one gathered
 // write request where the system has one, going on after a short write.
 // 0, or the system's error number.
 int PlatformLogWrite(SLogFile& log, const SOutPiece* aPieces, int nPieces);
 
-// Unlocks and closes the log. With bTakeBack, the bytes that this entry
-// wrote are cut off again, but only while the file ends with them (nobody
-// appended since). 0, or the system's error number of the close.
+// Unlocks and closes the log, then lets held-off signals in. With
+// bTakeBack, the bytes that this entry wrote are cut off again, but only
+// when some were written, the locks are held, and the file is exactly as
+// long as it was plus them. 0, or the system's error number of the close.
 int PlatformLogClose(SLogFile& log, bool bTakeBack);
 
 #endif

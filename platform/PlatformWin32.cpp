@@ -1,7 +1,6 @@
 // Windows side of the platform: the arguments, the clocks, standard output
-// and error, the process environment and append-only log files that other
-// processes may share. The console's keyboard has a source of its own
-// (TerminalWin32.cpp).
+// and error, and the process environment. The console's keyboard and the
+// log file have sources of their own (TerminalWin32.cpp, LogFileWin32.cpp).
 //
 // Text is UTF-8 inside the tool. It comes in through the system's UTF-16
 // interfaces (arguments, environment, file names) and goes out to a console
@@ -11,8 +10,7 @@
 //
 // Every line feed written to standard output or error reaches the console,
 // a pipe or a redirected file as CR LF, as with the system's own commands
-// and as the log stores it. The log's bytes are translated by the
-// application already, so they are written unchanged.
+// and as the log stores it.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -29,6 +27,7 @@
 
 #include "OutputStreams.h"
 #include "Platform.h"
+#include "SharedWin32.h"
 #include "ZString.h"
 
 namespace {
@@ -37,20 +36,10 @@ namespace {
 const std::uint64_t TICKS_PER_SECOND = 10000000u;
 const std::uint64_t EPOCH_DIFFERENCE = 11644473600u;
 
-// Hands all nLength units to fnWrite in as few calls as the system takes
-// (each call takes up to a chunk and tells how many units it wrote); 0, or
-// the system's error code.
-template <typename TUnit, typename TWrite>
-DWORD WriteAll(const TUnit* pData, std::size_t nLength, TWrite fnWrite) {
-  while (nLength > 0) {
-    DWORD dwChunk = nLength > 0x10000000u ? 0x10000000u : DWORD(nLength);
-    DWORD dwWritten = 0;
-    if (!fnWrite(pData, dwChunk, &dwWritten)) return GetLastError();
-    if (dwWritten == 0) return ERROR_WRITE_FAULT;
-    pData += dwWritten;
-    nLength -= dwWritten;
-  }
-  return ERROR_SUCCESS;
+std::uint64_t FileTimeNow() {
+  FILETIME tFile;
+  GetSystemTimeAsFileTime(&tFile);
+  return (std::uint64_t(tFile.dwHighDateTime) << 32) | tFile.dwLowDateTime;
 }
 
 DWORD WriteAllBytes(HANDLE hFile, const char* pData, std::size_t nLength) {
@@ -61,8 +50,8 @@ DWORD WriteAllBytes(HANDLE hFile, const char* pData, std::size_t nLength) {
                   });
 }
 
-// UTF-16 from the system as UTF-8. A surrogate without its partner, which
-// the system lets through, becomes U+FFFD.
+}  // namespace
+
 std::string Utf8FromWide(const wchar_t* pszWide, std::size_t nLength) {
   std::string strText;
   strText.reserve(nLength);
@@ -94,8 +83,6 @@ std::string Utf8FromWide(const wchar_t* pszWide, std::size_t nLength) {
   return strText;
 }
 
-// UTF-8 as UTF-16 for the system; a byte that begins no valid sequence
-// becomes U+FFFD.
 std::wstring WideFromUtf8(const char* pData, std::size_t nLength) {
   std::wstring strWide;
   while (nLength > 0) {
@@ -115,10 +102,6 @@ std::wstring WideFromUtf8(const char* pData, std::size_t nLength) {
   return strWide;
 }
 
-// A path of the file functions: UTF-16, and in its \\?\ form (absolute,
-// backslashes only) once the full path is longer than the classic limit of
-// 259 characters, which the system then does not apply, whatever its long
-// path setting. A path given in a \\?\ or \\.\ form stays as it is.
 std::wstring ExtendedPath(const std::wstring& strPath) {
   const std::size_t CLASSIC_LIMIT = 259;
   auto IsSlash = [&strPath](std::size_t n) {
@@ -141,14 +124,6 @@ std::wstring ExtendedPath(const std::wstring& strPath) {
 std::wstring WidePath(const char* pszPath) {
   return ExtendedPath(WideFromUtf8(pszPath, std::strlen(pszPath)));
 }
-
-std::uint64_t FileTimeNow() {
-  FILETIME tFile;
-  GetSystemTimeAsFileTime(&tFile);
-  return (std::uint64_t(tFile.dwHighDateTime) << 32) | tFile.dwLowDateTime;
-}
-
-}  // namespace
 
 // -------------------------------------------------------------------- clock
 
@@ -289,7 +264,7 @@ const char* const* PlatformUtf8Arguments(int argc, const wchar_t* const* argv) {
   return s_aArgv.data();
 }
 
-// ---------------------------------------------------- environment and files
+// -------------------------------------------------------------- environment
 
 // An empty variable and a missing one both read as length 0; only the
 // error code tells them apart.
@@ -311,184 +286,4 @@ bool PlatformGetEnv(const char* pszName, CString& strValue) {
     }
     achValue.resize(nLength);
   }
-}
-
-// No Windows file name holds a double quote, and cmd users quote a path
-// with blanks in whole or in part: "C:\My Logs"\a.log.
-void PlatformLogPath(CString& strPath) { strPath.Replace("\"", ""); }
-
-namespace {
-
-// Writers of one log take turns by the lock of one byte far beyond any end
-// a file reaches (the same byte as on POSIX systems); SMB servers honour it
-// for every client.
-const DWORD LOCK_OFFSET_HIGH = 0x40000000;
-
-HANDLE Handle(const SLogFile& log) {
-  return reinterpret_cast<HANDLE>(log.nHandle);
-}
-
-// Other jobs may read and append meanwhile, and a rotator may rename or
-// delete the file.
-HANDLE OpenShared(const std::wstring& strPath, DWORD dwAccess,
-                  DWORD dwDisposition) {
-  return CreateFileW(strPath.c_str(), dwAccess,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                     nullptr, dwDisposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-// \\.\pipe\NAME or \\SERVER\pipe\NAME: each open takes one of the
-// server's instances, so a pipe gets one open only.
-bool IsPipePath(const std::wstring& strPath) {
-  std::wstring strLower = strPath;
-  for (wchar_t& ch : strLower) ch = ch == L'/' ? L'\\' : towlower(ch);
-  std::size_t nHost = strLower.find(L'\\', 2);
-  return strLower.compare(0, 2, L"\\\\") == 0 && nHost != std::wstring::npos &&
-         strLower.compare(nHost, 6, L"\\pipe\\") == 0;
-}
-
-// A disk file opens for appending only, so that the system puts each write
-// at the end of the file as one step and writers that take no lock never
-// overwrite an entry; the right to read comes too where granted, as a lock
-// needs it. Anything else (a named pipe, CON, NUL, a serial port) opens
-// with the right to write, as cmd's >> opens it.
-HANDLE OpenLog(const std::wstring& strPath, DWORD* pdwError) {
-  *pdwError = ERROR_SUCCESS;
-  if (!IsPipePath(strPath)) {
-    HANDLE hFile =
-        OpenShared(strPath, FILE_APPEND_DATA | FILE_READ_DATA, OPEN_ALWAYS);
-    if (hFile == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED)
-      hFile = OpenShared(strPath, FILE_APPEND_DATA, OPEN_ALWAYS);
-    if (hFile == INVALID_HANDLE_VALUE) *pdwError = GetLastError();
-    if (hFile != INVALID_HANDLE_VALUE && GetFileType(hFile) == FILE_TYPE_DISK)
-      return hFile;
-    if (hFile != INVALID_HANDLE_VALUE) CloseHandle(hFile);
-  }
-  HANDLE hDevice = OpenShared(strPath, GENERIC_WRITE, OPEN_EXISTING);
-  if (hDevice != INVALID_HANDLE_VALUE && GetFileType(hDevice) != FILE_TYPE_DISK)
-    return hDevice;
-  if (*pdwError == ERROR_SUCCESS) *pdwError = GetLastError();
-  // A disk file that refused the append-only open is not written otherwise.
-  if (hDevice != INVALID_HANDLE_VALUE) CloseHandle(hDevice);
-  return INVALID_HANDLE_VALUE;
-}
-
-// Waits in the system until the log is ours; Ctrl+C still ends the run. A
-// file system that cannot lock, or a handle without the right to read,
-// gets the entry unlocked.
-DWORD LockLog(SLogFile& log) {
-  OVERLAPPED tAt = {};
-  tAt.OffsetHigh = LOCK_OFFSET_HIGH;
-  log.bLocked =
-      LockFileEx(Handle(log), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &tAt) != FALSE;
-  DWORD dwError = log.bLocked ? ERROR_SUCCESS : GetLastError();
-  bool bUnsupported =
-      dwError == ERROR_NOT_SUPPORTED || dwError == ERROR_INVALID_FUNCTION ||
-      dwError == ERROR_INVALID_PARAMETER || dwError == ERROR_ACCESS_DENIED;
-  return bUnsupported ? ERROR_SUCCESS : dwError;
-}
-
-// Sets the log's length through a second handle of the same file that may
-// write anywhere in it, as the append-only one may not.
-DWORD CutLog(const SLogFile& log, std::uint64_t nLength) {
-  HANDLE hWrite =
-      ReOpenFile(Handle(log), FILE_WRITE_DATA,
-                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0);
-  if (hWrite == INVALID_HANDLE_VALUE) return GetLastError();
-  FILE_END_OF_FILE_INFO tEnd;
-  tEnd.EndOfFile.QuadPart = LONGLONG(nLength);
-  DWORD dwError =
-      SetFileInformationByHandle(hWrite, FileEndOfFileInfo, &tEnd, sizeof tEnd)
-          ? ERROR_SUCCESS
-          : GetLastError();
-  CloseHandle(hWrite);
-  return dwError;
-}
-
-std::uint64_t LogLength(const SLogFile& log) {
-  LARGE_INTEGER tSize;
-  return GetFileSizeEx(Handle(log), &tSize) ? std::uint64_t(tSize.QuadPart) : 0;
-}
-
-// Locks a disk file and empties it under /N. A device or a pipe is neither
-// locked nor emptied: it is written to as it is. A read-only file is never
-// written: Windows refuses it the append-only open already, and Wine run
-// by root, which would not, is refused here.
-DWORD PrepareLog(SLogFile& log, bool bEmpty) {
-  log.bDisk = GetFileType(Handle(log)) == FILE_TYPE_DISK;
-  if (!log.bDisk) return ERROR_SUCCESS;
-  BY_HANDLE_FILE_INFORMATION tInfo;
-  if (GetFileInformationByHandle(Handle(log), &tInfo) &&
-      (tInfo.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0)
-    return ERROR_ACCESS_DENIED;
-  DWORD dwError = LockLog(log);
-  if (dwError == ERROR_SUCCESS && bEmpty) dwError = CutLog(log, 0);
-  log.nStart = LogLength(log);
-  return dwError;
-}
-
-DWORD CloseLog(SLogFile& log) {
-  OVERLAPPED tAt = {};
-  tAt.OffsetHigh = LOCK_OFFSET_HIGH;
-  if (log.bLocked) UnlockFileEx(Handle(log), 0, 1, 0, &tAt);
-  return CloseHandle(Handle(log)) ? ERROR_SUCCESS : GetLastError();
-}
-
-}  // namespace
-
-int PlatformLogOpen(const char* pszPath, bool bEmpty, SLogFile& log) {
-  log = SLogFile();
-  DWORD dwError = ERROR_SUCCESS;
-  HANDLE hFile = OpenLog(WidePath(pszPath), &dwError);
-  if (hFile == INVALID_HANDLE_VALUE) return int(dwError);
-  log.nHandle = reinterpret_cast<std::intptr_t>(hFile);
-  dwError = PrepareLog(log, bEmpty);
-  if (dwError != ERROR_SUCCESS) CloseLog(log);
-  return int(dwError);
-}
-
-// Hands one buffer to WriteFile, going on after a short write.
-DWORD WriteLogBytes(SLogFile& log, const char* pData, std::size_t nLength) {
-  return WriteAll(pData, nLength,
-                  [&log](const char* pChunk, DWORD dwChunk, DWORD* pdwDone) {
-                    BOOL bDone = WriteFile(Handle(log), pChunk, dwChunk,
-                                           pdwDone, nullptr);
-                    log.nWritten += *pdwDone;
-                    return bDone != FALSE;
-                  });
-}
-
-// The system takes no gathered write, and a writer that locks nothing (>>)
-// may append between two WriteFile calls: pieces of a usual size are
-// joined first, so such an entry still lands in one request. Larger ones
-// go one piece at a time, to keep the memory a huge entry needs bounded.
-int PlatformLogWrite(SLogFile& log, const SOutPiece* aPieces, int nPieces) {
-  const std::size_t JOIN_LIMIT = 256 * 1024;
-  std::size_t nTotal = 0;
-  for (int i = 0; i < nPieces; ++i) nTotal += aPieces[i].nLength;
-  char* pJoined = nPieces > 1 && nTotal <= JOIN_LIMIT
-                      ? static_cast<char*>(std::malloc(nTotal))
-                      : nullptr;
-  if (pJoined != nullptr) {
-    std::size_t nAt = 0;
-    for (int i = 0; i < nPieces; ++i) {
-      std::memcpy(pJoined + nAt, aPieces[i].pData, aPieces[i].nLength);
-      nAt += aPieces[i].nLength;
-    }
-    DWORD dwError = WriteLogBytes(log, pJoined, nTotal);
-    std::free(pJoined);
-    return int(dwError);
-  }
-  DWORD dwError = ERROR_SUCCESS;
-  for (int i = 0; i < nPieces && dwError == ERROR_SUCCESS; ++i)
-    dwError = WriteLogBytes(log, aPieces[i].pData, aPieces[i].nLength);
-  return int(dwError);
-}
-
-// The entry is cut off again only while the file ends with it, never what
-// another writer appended since.
-int PlatformLogClose(SLogFile& log, bool bTakeBack) {
-  if (bTakeBack && log.bDisk && LogLength(log) == log.nStart + log.nWritten)
-    CutLog(log, log.nStart);
-  return int(CloseLog(log));
 }

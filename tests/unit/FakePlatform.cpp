@@ -36,8 +36,11 @@ std::map<std::string, std::string> g_mapFiles;
 int g_nOpenError = 0;
 int g_nAppendError = 0;
 int g_nAppendCalls = 0;
-std::string* g_pOpenLog = nullptr;
+std::string g_strOpenLog;  // the name the open log has now; "" when closed
 std::size_t g_nLogStart = 0;
+bool g_bLogLocked = false;
+long g_nLockedUntil = 0;  // others hold the log's locks until then
+long g_nRotateAt = -1;    // -1: never
 long g_nIdlePolls = 0;
 bool g_bEchoOff = false;
 int g_nEchoOffCount = 0;
@@ -93,7 +96,10 @@ void Reset(std::time_t tStart, int nStartMillis) {
   g_nOpenError = 0;
   g_nAppendError = 0;
   g_nAppendCalls = 0;
-  g_pOpenLog = nullptr;
+  g_strOpenLog.clear();
+  g_bLogLocked = false;
+  g_nLockedUntil = 0;
+  g_nRotateAt = -1;
   g_nIdlePolls = 0;
   g_bEchoOff = false;
   g_nEchoOffCount = 0;
@@ -130,6 +136,8 @@ int& OpenError() { return g_nOpenError; }
 int& AppendError() { return g_nAppendError; }
 std::map<std::string, std::string>& Files() { return g_mapFiles; }
 int AppendCalls() { return g_nAppendCalls; }
+long& LockedUntil() { return g_nLockedUntil; }
+void RotateAt(long nAtMillis) { g_nRotateAt = nAtMillis; }
 
 }  // namespace fake
 
@@ -236,23 +244,66 @@ bool PlatformGetEnv(const char* pszName, CString& strValue) {
 
 void PlatformLogPath(CString&) {}
 
-int PlatformLogOpen(const char* pszPath, bool bEmpty, SLogFile&) {
+namespace {
+
+// A rotator that was due renames the log to NAME.1 and starts an empty
+// one; an open log keeps its file under the new name.
+void RotateIfDue(const std::string& strPath) {
+  if (g_nRotateAt < 0 || g_nNowMillis < g_nRotateAt) return;
+  g_nRotateAt = -1;
+  g_mapFiles[strPath + ".1"] = g_mapFiles[strPath];
+  g_mapFiles[strPath] = "";
+  if (g_strOpenLog == strPath) g_strOpenLog = strPath + ".1";
+}
+
+}  // namespace
+
+int PlatformLogOpen(const char* pszPath, int, SLogFile& log) {
+  log = SLogFile();
   if (g_nOpenError != 0) return g_nOpenError;
-  g_pOpenLog = &g_mapFiles[pszPath];
-  if (bEmpty) g_pOpenLog->clear();
-  g_nLogStart = g_pOpenLog->size();
+  RotateIfDue(pszPath);
+  g_strOpenLog = pszPath;
+  g_mapFiles[g_strOpenLog];
+  log.bDisk = true;
   return 0;
 }
 
-int PlatformLogWrite(SLogFile&, const SOutPiece* aPieces, int nPieces) {
+int PlatformLogLock(SLogFile& log) {
+  if (g_nLockedUntil < 0 || g_nNowMillis < g_nLockedUntil) {
+    CountIdlePoll();
+    return LOG_LOCK_BUSY;
+  }
+  log.bLocked = g_bLogLocked = true;
+  return LOG_LOCK_TAKEN;
+}
+
+int PlatformLogCheckName(const char* pszPath, const SLogFile&) {
+  RotateIfDue(pszPath);
+  const int RENAMED = 116;  // what the check answers for a renamed log
+  return g_strOpenLog == pszPath ? 0 : RENAMED;
+}
+
+int PlatformLogBegin(SLogFile&, bool bEmpty) {
+  if (bEmpty) g_mapFiles[g_strOpenLog].clear();
+  g_nLogStart = g_mapFiles[g_strOpenLog].size();
+  return 0;
+}
+
+int PlatformLogWrite(SLogFile& log, const SOutPiece* aPieces, int nPieces) {
   ++g_nAppendCalls;
-  for (int i = 0; i < nPieces; ++i)
-    g_pOpenLog->append(aPieces[i].pData, aPieces[i].nLength);
+  for (int i = 0; i < nPieces; ++i) {
+    g_mapFiles[g_strOpenLog].append(aPieces[i].pData, aPieces[i].nLength);
+    log.nWritten += aPieces[i].nLength;
+  }
   return g_nAppendError;
 }
 
-int PlatformLogClose(SLogFile&, bool bTakeBack) {
-  if (bTakeBack) g_pOpenLog->resize(g_nLogStart);
-  g_pOpenLog = nullptr;
+int PlatformLogClose(SLogFile& log, bool bTakeBack) {
+  std::string& strFile = g_mapFiles[g_strOpenLog];
+  if (bTakeBack && log.bLocked && log.nWritten > 0 &&
+      strFile.size() == g_nLogStart + log.nWritten)
+    strFile.resize(g_nLogStart);
+  g_strOpenLog.clear();
+  g_bLogLocked = false;
   return 0;
 }

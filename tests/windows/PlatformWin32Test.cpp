@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "../../platform/LogFileWin32.cpp"
 #include "../../platform/PlatformWin32.cpp"
 #include "../../platform/TerminalWin32.cpp"
 
@@ -73,14 +74,16 @@ bool RunningOnWine() {
          GetProcAddress(hNtdll, "wine_get_version") != nullptr;
 }
 
-// One entry as the log writer hands it over. Both calls of the last line
-// run: the log is closed whatever the write did.
+// One entry as the log writer hands it over, under the lock when it is
+// free; the log is closed whatever the write did.
 bool Append(const std::string& strPath, const std::string& strData) {
   SLogFile log;
   SOutPiece tPiece = {strData.data(), strData.size()};
-  return PlatformLogOpen(strPath.c_str(), false, log) == 0 &&
-         (PlatformLogWrite(log, &tPiece, 1) | PlatformLogClose(log, false)) ==
-             0;
+  if (PlatformLogOpen(strPath.c_str(), 0, log) != 0) return false;
+  PlatformLogLock(log);
+  int nError = PlatformLogBegin(log, false);
+  if (nError == 0) nError = PlatformLogWrite(log, &tPiece, 1);
+  return (nError | PlatformLogClose(log, false)) == 0;
 }
 
 // ------------------------------------------------------------------ append
@@ -107,7 +110,7 @@ TEST(Win32Append, FailsForMissingFolderAndForAFolder) {
   TempFolder folder;
   std::string strMissing = folder.File("missing\\run.log");
   SLogFile log;
-  int nError = PlatformLogOpen(strMissing.c_str(), false, log);
+  int nError = PlatformLogOpen(strMissing.c_str(), 0, log);
   EXPECT_EQ(nError, int(ERROR_PATH_NOT_FOUND));
   // The system's own words, on one line.
   CString strReason = PlatformErrorText(nError);

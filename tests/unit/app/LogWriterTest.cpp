@@ -147,22 +147,92 @@ TEST(LogWriter, ReadsVariableEachCall) {
   EXPECT_EQ(fake::Files()["second.log"], "x\r\n");
 }
 
-// A long entry with many line feeds goes out in requests of 64 KiB, one CR
-// LF split between the first two, and its bytes are those of one entry.
-TEST(LogWriter, LongEntryInBoundedRequests) {
-  fake::Reset();
-  fake::SetEnv("ZARVO_LOG", LOG);
-  std::string strMessage = "start";
-  std::string strStored = "start";
-  for (int i = 0; i < 20000; ++i) {
-    strMessage += "line\n";
-    strStored += "line\r\n";
+// An entry of up to 1 MiB leaves in one request, whatever its line feeds;
+// a longer one in requests of 64 KiB (one CR LF split between two), and
+// its bytes are those of one entry.
+TEST(LogWriter, EntryRequests) {
+  struct {
+    int nLines;
+    int nRequests;
+  } aCases[] = {{20000, 1}, {174000, 1}, {175000, 17}};
+  for (const auto& c : aCases) {
+    fake::Reset();
+    fake::SetEnv("ZARVO_LOG", LOG);
+    std::string strMessage = "start";
+    std::string strStored = "start";
+    for (int i = 0; i < c.nLines; ++i) {
+      strMessage += "line\n";
+      strStored += "line\r\n";
+    }
+    CEchoApp app;
+    app.m_strMessage = strMessage.c_str();
+    EXPECT_EQ(app.WriteLog(), 0);
+    EXPECT_EQ(fake::AppendCalls(), c.nRequests) << c.nLines;
+    EXPECT_EQ(fake::Files()[LOG], strStored + "\r\n") << c.nLines;
   }
+}
+
+// Locks that others hold are waited for up to 10 s, then done without,
+// with one line on standard error; a log renamed meanwhile keeps its
+// lines, and the entry goes to the file that has the log's name.
+TEST(LogWriter, SharedLogWaitsAndFollowsTheName) {
+  struct {
+    const char* pszName;
+    long nLockedUntil;  // -1: for ever
+    long nRotateAt;     // -1: never
+    bool bNewLog;
+    long nElapsed;  // when the entry was written
+    const char* pszLog;
+    const char* pszArchive;  // NAME.1, or null for none
+    bool bReported;
+  } aCases[] = {
+      {"Free", 0, -1, false, 0, "old\r\nnew\r\n", nullptr, false},
+      {"HeldBriefly", 300, -1, false, 319, "old\r\nnew\r\n", nullptr, false},
+      {"HeldForEver", -1, -1, false, 10000, "old\r\nnew\r\n", nullptr, true},
+      {"RotatedWhileWaiting", 2000, 1000, false, 2047, "new\r\n", "old\r\n",
+       false},
+      {"NewLogRotatedWhileWaiting", 2000, 1000, true, 2047, "new\r\n",
+       "old\r\n", false},
+      {"RotatedWhileHeldForEver", -1, 1000, true, 10000, "new\r\n", "old\r\n",
+       true},
+  };
+  for (const auto& c : aCases) {
+    fake::Reset();
+    fake::SetEnv("ZARVO_LOG", LOG);
+    fake::Files()[LOG] = "old\r\n";
+    fake::LockedUntil() = c.nLockedUntil;
+    fake::RotateAt(c.nRotateAt);
+    CEchoApp app;
+    app.m_strMessage = "new";
+    app.m_bNewLog = c.bNewLog;
+    EXPECT_EQ(app.WriteLog(), 0) << c.pszName;
+    EXPECT_EQ(fake::ElapsedMillis(), c.nElapsed) << c.pszName;
+    EXPECT_EQ(fake::Files()[LOG], c.pszLog) << c.pszName;
+    EXPECT_EQ(fake::Files().count(std::string(LOG) + ".1"),
+              c.pszArchive != nullptr ? 1u : 0u)
+        << c.pszName;
+    if (c.pszArchive != nullptr) {
+      EXPECT_EQ(fake::Files()[std::string(LOG) + ".1"], c.pszArchive)
+          << c.pszName;
+    }
+    EXPECT_EQ(app.m_bLogUnlocked, c.bReported) << c.pszName;
+  }
+}
+
+// The report of a lock held too long comes at once, on its own line.
+TEST(LogWriter, LockHeldTooLongReported) {
+  fake::Reset();
+  fake::SetEnv("ZARVO_LOG", "held.log");
+  fake::LockedUntil() = -1;
+  const char* apArgs[] = {"zarvo", "/T:1", "hello", "/E:3"};
   CEchoApp app;
-  app.m_strMessage = strMessage.c_str();
-  EXPECT_EQ(app.WriteLog(), 0);
-  EXPECT_EQ(fake::AppendCalls(), 2);
-  EXPECT_EQ(fake::Files()[LOG], strStored + "\r\n");
+  fake::StdoutCapture out;
+  EXPECT_EQ(app.Run(4, apArgs), 3);
+  EXPECT_EQ(out.Text(), "hello\n1\b \b0\b \b");
+  EXPECT_EQ(fake::Stderr(),
+            "zarvo: the log file held.log stayed locked for 10 s: written "
+            "without the lock\n");
+  EXPECT_EQ(fake::Files()["held.log"], "hello\r\n");
 }
 
 }  // namespace

@@ -1,0 +1,245 @@
+// The log file on Windows.
+//
+// The log is shared, and none of those who share it need to know of us:
+//   other zarvo runs, here or on other machines (an SMB share): they lock
+//     the same byte, which Windows file servers and Samba honour for every
+//     client, so their entries and ours never mix;
+//   programs that lock the whole file (LockFileEx from offset 0): they
+//     wait for an entry to be whole, and our runs wait for them within a
+//     bound that the caller keeps. Windows enforces such locks: an entry
+//     written past the bound while one is held is refused, and reported;
+//   writers that take no lock (cmd's >>): the append-only handle places
+//     every one of our write requests after theirs, never over them;
+//   rotators that rename or delete the file (FILE_SHARE_DELETE lets them
+//     while we hold it): an entry goes only to the file that the log's name
+//     names once the lock is held;
+//   log readers serving a named pipe, and devices (CON, NUL, COM1): written
+//     to as they are, never locked, emptied or cut.
+// What each step promises:
+//   open    append-only for a disk file, a missing one created; nothing
+//           about the file changes; a read-only file is refused.
+//   lock    the lock byte, tried once and never waited on.
+//   check   the path still names the open file (volume serial number and
+//           file index).
+//   begin   /N empties the file in place (name, hard links, attributes and
+//           security stay).
+//   write   each request lands at the end of the file as it is then.
+//   close   a failed entry is cut back only when this run wrote part of it,
+//           still holds the lock, and finds the file exactly as long as
+//           before plus those bytes; then the lock goes.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <cwctype>
+#include <string>
+
+#include "Platform.h"
+#include "SharedWin32.h"
+#include "ZString.h"
+
+namespace {
+
+// Writers of one log take turns by the lock of one byte far beyond any end
+// a file reaches (the same byte as on POSIX systems); SMB servers honour it
+// for every client.
+const DWORD LOG_LOCK_OFFSET_HIGH = 0x40000000;
+
+HANDLE LogHandle(const SLogFile& log) {
+  return reinterpret_cast<HANDLE>(log.nHandle);
+}
+
+// Other jobs may read and append meanwhile, and a rotator may rename or
+// delete the file.
+HANDLE OpenShared(const std::wstring& strPath, DWORD dwAccess,
+                  DWORD dwDisposition, DWORD dwFlags = FILE_ATTRIBUTE_NORMAL) {
+  return CreateFileW(strPath.c_str(), dwAccess,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     nullptr, dwDisposition, dwFlags, nullptr);
+}
+
+// \\.\pipe\NAME or \\SERVER\pipe\NAME: each open takes one of the
+// server's instances, so a pipe gets one open only.
+bool IsPipePath(const std::wstring& strPath) {
+  std::wstring strLower = strPath;
+  for (wchar_t& ch : strLower) ch = ch == L'/' ? L'\\' : towlower(ch);
+  std::size_t nHost = strLower.find(L'\\', 2);
+  return strLower.compare(0, 2, L"\\\\") == 0 && nHost != std::wstring::npos &&
+         strLower.compare(nHost, 6, L"\\pipe\\") == 0;
+}
+
+// A disk file opens for appending only, so that the system puts each write
+// at the end of the file as one step and writers that take no lock never
+// overwrite an entry; the right to read comes too where granted, as a lock
+// needs it. Anything else (a named pipe, CON, NUL, a serial port) opens
+// with the right to write, as cmd's >> opens it.
+HANDLE OpenLog(const std::wstring& strPath, DWORD* pdwError) {
+  *pdwError = ERROR_SUCCESS;
+  if (!IsPipePath(strPath)) {
+    HANDLE hFile =
+        OpenShared(strPath, FILE_APPEND_DATA | FILE_READ_DATA, OPEN_ALWAYS);
+    if (hFile == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED)
+      hFile = OpenShared(strPath, FILE_APPEND_DATA, OPEN_ALWAYS);
+    if (hFile == INVALID_HANDLE_VALUE) *pdwError = GetLastError();
+    if (hFile != INVALID_HANDLE_VALUE && GetFileType(hFile) == FILE_TYPE_DISK)
+      return hFile;
+    if (hFile != INVALID_HANDLE_VALUE) CloseHandle(hFile);
+  }
+  HANDLE hDevice = OpenShared(strPath, GENERIC_WRITE, OPEN_EXISTING);
+  if (hDevice != INVALID_HANDLE_VALUE && GetFileType(hDevice) != FILE_TYPE_DISK)
+    return hDevice;
+  if (*pdwError == ERROR_SUCCESS) *pdwError = GetLastError();
+  // A disk file that refused the append-only open is not written otherwise.
+  if (hDevice != INVALID_HANDLE_VALUE) CloseHandle(hDevice);
+  return INVALID_HANDLE_VALUE;
+}
+
+// Notes which file the handle holds. A read-only file is never written:
+// Windows refuses it the append-only open already, and Wine run by root,
+// which would not, is refused here.
+DWORD NoteFile(SLogFile& log) {
+  log.bDisk = GetFileType(LogHandle(log)) == FILE_TYPE_DISK;
+  BY_HANDLE_FILE_INFORMATION tInfo;
+  if (!log.bDisk || !GetFileInformationByHandle(LogHandle(log), &tInfo))
+    return ERROR_SUCCESS;
+  if ((tInfo.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0)
+    return ERROR_ACCESS_DENIED;
+  log.nVolume = tInfo.dwVolumeSerialNumber;
+  log.nIndex =
+      (std::uint64_t(tInfo.nFileIndexHigh) << 32) | tInfo.nFileIndexLow;
+  return ERROR_SUCCESS;
+}
+
+// Sets the log's length through a second handle of the same file that may
+// write anywhere in it, as the append-only one may not.
+DWORD CutLog(const SLogFile& log, std::uint64_t nLength) {
+  HANDLE hWrite =
+      ReOpenFile(LogHandle(log), FILE_WRITE_DATA,
+                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0);
+  if (hWrite == INVALID_HANDLE_VALUE) return GetLastError();
+  FILE_END_OF_FILE_INFO tEnd;
+  tEnd.EndOfFile.QuadPart = LONGLONG(nLength);
+  DWORD dwError =
+      SetFileInformationByHandle(hWrite, FileEndOfFileInfo, &tEnd, sizeof tEnd)
+          ? ERROR_SUCCESS
+          : GetLastError();
+  CloseHandle(hWrite);
+  return dwError;
+}
+
+std::uint64_t LogLength(const SLogFile& log) {
+  LARGE_INTEGER tSize;
+  return GetFileSizeEx(LogHandle(log), &tSize) ? std::uint64_t(tSize.QuadPart)
+                                               : 0;
+}
+
+// Hands one buffer to WriteFile, going on after a short write.
+DWORD WriteLogBytes(SLogFile& log, const char* pData, std::size_t nLength) {
+  return WriteAll(pData, nLength,
+                  [&log](const char* pChunk, DWORD dwChunk, DWORD* pdwDone) {
+                    BOOL bDone = WriteFile(LogHandle(log), pChunk, dwChunk,
+                                           pdwDone, nullptr);
+                    log.nWritten += *pdwDone;
+                    return bDone != FALSE;
+                  });
+}
+
+}  // namespace
+
+// No Windows file name holds a double quote, and cmd users quote a path
+// with blanks in whole or in part: "C:\My Logs"\a.log.
+void PlatformLogPath(CString& strPath) { strPath.Replace("\"", ""); }
+
+int PlatformLogOpen(const char* pszPath, int, SLogFile& log) {
+  log = SLogFile();
+  DWORD dwError = ERROR_SUCCESS;
+  HANDLE hFile = OpenLog(WidePath(pszPath), &dwError);
+  if (hFile == INVALID_HANDLE_VALUE) return int(dwError);
+  log.nHandle = reinterpret_cast<std::intptr_t>(hFile);
+  dwError = NoteFile(log);
+  if (dwError != ERROR_SUCCESS) CloseHandle(hFile);
+  return int(dwError);
+}
+
+// A file system that cannot lock, or a handle without the right to read,
+// gets the entry unlocked.
+int PlatformLogLock(SLogFile& log) {
+  if (!log.bDisk) return LOG_LOCK_NONE;
+  OVERLAPPED tAt = {};
+  tAt.OffsetHigh = LOG_LOCK_OFFSET_HIGH;
+  if (LockFileEx(LogHandle(log),
+                 LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                 &tAt)) {
+    log.bLocked = true;
+    return LOG_LOCK_TAKEN;
+  }
+  DWORD dwError = GetLastError();
+  return dwError == ERROR_LOCK_VIOLATION || dwError == ERROR_IO_PENDING
+             ? LOG_LOCK_BUSY
+             : LOG_LOCK_NONE;
+}
+
+// The name is opened again without any access, which no sharing mode of
+// another program refuses, to ask which file it names now.
+int PlatformLogCheckName(const char* pszPath, const SLogFile& log) {
+  if (!log.bDisk) return 0;
+  HANDLE hName = OpenShared(WidePath(pszPath), 0, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS);
+  BY_HANDLE_FILE_INFORMATION tInfo;
+  bool bSame = hName != INVALID_HANDLE_VALUE &&
+               GetFileInformationByHandle(hName, &tInfo) &&
+               tInfo.dwVolumeSerialNumber == log.nVolume &&
+               ((std::uint64_t(tInfo.nFileIndexHigh) << 32) |
+                tInfo.nFileIndexLow) == log.nIndex;
+  if (hName != INVALID_HANDLE_VALUE) CloseHandle(hName);
+  return bSame ? 0 : int(ERROR_FILE_INVALID);
+}
+
+// Windows has no signals to hold off: Ctrl+C ends the process at once.
+int PlatformLogBegin(SLogFile& log, bool bEmpty) {
+  if (!log.bDisk) return 0;
+  DWORD dwError = bEmpty ? CutLog(log, 0) : ERROR_SUCCESS;
+  log.nStart = LogLength(log);
+  return int(dwError);
+}
+
+// The system takes no gathered write, and a writer that locks nothing (>>)
+// may append between two WriteFile calls: pieces of a usual size are
+// joined first, so such an entry still lands in one request. Larger ones
+// go one piece at a time, to keep the memory a huge entry needs bounded.
+int PlatformLogWrite(SLogFile& log, const SOutPiece* aPieces, int nPieces) {
+  const std::size_t JOIN_LIMIT = 256 * 1024;
+  std::size_t nTotal = 0;
+  for (int i = 0; i < nPieces; ++i) nTotal += aPieces[i].nLength;
+  char* pJoined = nPieces > 1 && nTotal <= JOIN_LIMIT
+                      ? static_cast<char*>(std::malloc(nTotal))
+                      : nullptr;
+  if (pJoined != nullptr) {
+    std::size_t nAt = 0;
+    for (int i = 0; i < nPieces; ++i) {
+      std::memcpy(pJoined + nAt, aPieces[i].pData, aPieces[i].nLength);
+      nAt += aPieces[i].nLength;
+    }
+    DWORD dwError = WriteLogBytes(log, pJoined, nTotal);
+    std::free(pJoined);
+    return int(dwError);
+  }
+  DWORD dwError = ERROR_SUCCESS;
+  for (int i = 0; i < nPieces && dwError == ERROR_SUCCESS; ++i)
+    dwError = WriteLogBytes(log, aPieces[i].pData, aPieces[i].nLength);
+  return int(dwError);
+}
+
+int PlatformLogClose(SLogFile& log, bool bTakeBack) {
+  if (bTakeBack && log.bDisk && log.bLocked && log.nWritten > 0 &&
+      LogLength(log) == log.nStart + log.nWritten)
+    CutLog(log, log.nStart);
+  OVERLAPPED tAt = {};
+  tAt.OffsetHigh = LOG_LOCK_OFFSET_HIGH;
+  if (log.bLocked) UnlockFileEx(LogHandle(log), 0, 1, 0, &tAt);
+  return CloseHandle(LogHandle(log)) ? ERROR_SUCCESS : int(GetLastError());
+}
