@@ -1,8 +1,11 @@
 // The log file named by ZARVO_LOG, checked byte for byte after real runs,
 // each in a fresh folder.
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -17,6 +20,7 @@
 #include <ostream>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Harness.h"
@@ -376,6 +380,249 @@ TEST(SharedLogE2E, LeftAsFoundButTheEntry) {
   umount2(dir.File("disk").c_str(), MNT_DETACH);
 }
 
+// ------------------------------------------------ others who share the log
+
+enum { HOLD_FLOCK, HOLD_RECORD, HOLD_STOPPED_ZARVO };
+
+// A program that holds a lock on the whole log, as flock(1) or lockf users
+// do, or a zarvo stopped in the middle of an entry (Ctrl+Z, a debugger).
+// Told 'c' it copies the log to NAME.1 and empties it, told 'm' it renames
+// the log to NAME.1 and starts an empty one, then lets go.
+struct Holder {
+  pid_t nPid = -1;
+  int nControl = -1;
+
+  Holder(const std::string& strLog, int nKind) {
+    if (nKind == HOLD_STOPPED_ZARVO) {
+      nPid = fork();
+      if (nPid == 0) {
+        std::string strEnv[] = {
+            "ZARVO_LOG=" + strLog, std::string("LD_PRELOAD=") + ZARVO_LOG_SHIM,
+            "SHIM_SIGNAL=" + std::to_string(SIGSTOP), "SHIM_AT_WRITE=1",
+            "ASAN_OPTIONS=verify_asan_link_order=0"};
+        char* apEnv[] = {&strEnv[0][0], &strEnv[1][0], &strEnv[2][0],
+                         &strEnv[3][0], &strEnv[4][0], nullptr};
+        char szSelf[] = "zarvo", szText[] = "stopped";
+        char* apArgs[] = {szSelf, szText, nullptr};
+        int nNull = open("/dev/null", O_WRONLY);
+        if (nNull < 0 || dup2(nNull, 1) != 1) _exit(126);
+        execve(ZARVO_BINARY, apArgs, apEnv);
+        _exit(127);
+      }
+      int nStatus = 0;
+      EXPECT_EQ(waitpid(nPid, &nStatus, WUNTRACED), nPid);
+      EXPECT_TRUE(WIFSTOPPED(nStatus));
+      return;
+    }
+    int anReady[2], anControl[2];
+    EXPECT_EQ(pipe2(anReady, O_CLOEXEC), 0);
+    EXPECT_EQ(pipe2(anControl, O_CLOEXEC), 0);
+    nPid = fork();
+    if (nPid == 0) HoldAndRotate(strLog, nKind, anReady[1], anControl[0]);
+    close(anReady[1]);
+    close(anControl[0]);
+    nControl = anControl[1];
+    char chReady = 0;
+    EXPECT_EQ(read(anReady[0], &chReady, 1), 1);
+    close(anReady[0]);
+  }
+
+  [[noreturn]] static void HoldAndRotate(const std::string& strLog, int nKind,
+                                         int nReady, int nControl) {
+    int nFile = open(strLog.c_str(), O_RDWR);
+    struct flock tAll = {};
+    tAll.l_type = F_WRLCK;
+    if (nKind == HOLD_FLOCK ? flock(nFile, LOCK_EX) != 0
+                            : fcntl(nFile, F_SETLKW, &tAll) != 0)
+      _exit(2);
+    if (write(nReady, "r", 1) != 1) _exit(3);
+    char chOrder = 0;
+    if (read(nControl, &chOrder, 1) == 1) {
+      std::string strArchive = strLog + ".1";
+      if (chOrder == 'c') {
+        e2e::WriteFile(strArchive, e2e::ReadFile(strLog));
+        if (ftruncate(nFile, 0) != 0) _exit(4);
+      } else if (rename(strLog.c_str(), strArchive.c_str()) != 0 ||
+                 close(open(strLog.c_str(), O_WRONLY | O_CREAT, 0644)) != 0) {
+        _exit(5);
+      }
+    }
+    _exit(0);
+  }
+
+  void Order(char chOrder) { EXPECT_EQ(write(nControl, &chOrder, 1), 1); }
+
+  // Lets go by ending: other holders forked later share the control pipe.
+  ~Holder() {
+    kill(nPid, SIGKILL);
+    int nStatus = 0;
+    waitpid(nPid, &nStatus, 0);
+    if (nControl >= 0) close(nControl);
+  }
+};
+
+// Whether a process other than nHolder has strPath open: the zarvo that
+// is waiting for the holder's lock.
+bool OpenedByOther(const std::string& strPath, pid_t nHolder) {
+  DIR* pProc = opendir("/proc");
+  bool bFound = false;
+  while (dirent* pEntry = pProc != nullptr ? readdir(pProc) : nullptr) {
+    std::string strFds = std::string("/proc/") + pEntry->d_name + "/fd";
+    if (std::atoi(pEntry->d_name) <= 0 || std::atoi(pEntry->d_name) == nHolder)
+      continue;
+    std::error_code error;
+    for (const auto& fd : std::filesystem::directory_iterator(strFds, error))
+      bFound = bFound || std::filesystem::read_symlink(fd, error) == strPath;
+  }
+  if (pProc != nullptr) closedir(pProc);
+  return bFound;
+}
+
+// Each case at once, each with its own log and holder: locks held too long
+// are waited for 10 s and then done without, with one line on standard
+// error; a rotation while zarvo waits leaves the old lines in NAME.1 and
+// the entry, once, in the new log; /N never empties the archive.
+TEST(SharedLogE2E, TakesTurnsWithLockersAndFollowsRotation) {
+  struct {
+    const char* pszName;
+    int nHolder;
+    char chRotate;  // 'c' copy and empty, 'm' rename, 0 hold until the end
+    Args aArgs;
+    const char* pszLog;
+    const char* pszArchive;
+  } aCases[] = {
+      {"flock-copytruncate",
+       HOLD_FLOCK,
+       'c',
+       {"entry"},
+       "entry\r\n",
+       "old\r\n"},
+      {"lockf-rename-new",
+       HOLD_RECORD,
+       'm',
+       {"/N", "/LO", "new day"},
+       "new day\r\n",
+       "old\r\n"},
+      {"flock-held", HOLD_FLOCK, 0, {"late"}, "old\r\nlate\r\n", nullptr},
+      {"lockf-held", HOLD_RECORD, 0, {"late"}, "old\r\nlate\r\n", nullptr},
+      {"zarvo-stopped",
+       HOLD_STOPPED_ZARVO,
+       0,
+       {"late"},
+       "old\r\nlate\r\n",
+       nullptr}};
+  const int CASES = sizeof aCases / sizeof aCases[0];
+  e2e::TempDir dir;
+  std::vector<std::unique_ptr<Holder>> apHolders;
+  std::vector<e2e::RunResult> aResults(CASES);
+  std::vector<std::thread> aRuns;
+  // Every holder first: one forked later would keep the runs' pipes open.
+  for (int i = 0; i < CASES; ++i) {
+    e2e::WriteFile(dir.File(aCases[i].pszName), "old\r\n");
+    apHolders.emplace_back(
+        new Holder(dir.File(aCases[i].pszName), aCases[i].nHolder));
+  }
+  for (int i = 0; i < CASES; ++i)
+    aRuns.emplace_back([&, i] {
+      aResults[i] =
+          RunLogged(dir, dir.File(aCases[i].pszName).c_str(), aCases[i].aArgs);
+    });
+  for (int i = 0; i < CASES; ++i) {
+    std::string strLog = dir.File(aCases[i].pszName);
+    if (aCases[i].chRotate == 0) continue;
+    while (!OpenedByOther(strLog, apHolders[i]->nPid)) usleep(1000);
+    apHolders[i]->Order(aCases[i].chRotate);
+  }
+  for (std::thread& run : aRuns) run.join();
+  for (int i = 0; i < CASES; ++i) {
+    std::string strLog = dir.File(aCases[i].pszName);
+    std::string strOut = aCases[i].aArgs[0] == "/N" ? "" : "late\n";
+    EXPECT_EQ(aResults[i].nExitCode, 0) << aCases[i].pszName;
+    EXPECT_EQ(aResults[i].strErr, aCases[i].chRotate != 0
+                                      ? ""
+                                      : "zarvo: the log file " + strLog +
+                                            " stayed locked for 10 s: written "
+                                            "without the lock\n")
+        << aCases[i].pszName;
+    EXPECT_EQ(e2e::ReadFile(strLog), aCases[i].pszLog) << aCases[i].pszName;
+    bool bArchive = false;
+    std::string strArchive = e2e::ReadFile(strLog + ".1", &bArchive);
+    EXPECT_EQ(bArchive, aCases[i].pszArchive != nullptr) << aCases[i].pszName;
+    if (bArchive) {
+      EXPECT_EQ(strArchive, aCases[i].pszArchive);
+    }
+  }
+}
+
+std::vector<std::string> ShimEnv(const std::string& strLog, int nSignal) {
+  return {"ZARVO_LOG=" + strLog, std::string("LD_PRELOAD=") + ZARVO_LOG_SHIM,
+          "SHIM_SIGNAL=" + std::to_string(nSignal), "SHIM_AT_WRITE=2",
+          "ASAN_OPTIONS=verify_asan_link_order=0"};
+}
+
+// An entry of many write requests that a signal meets half way is
+// finished first; then the run ends by that signal.
+TEST(SharedLogE2E, EndingSignalWaitsForTheWholeEntry) {
+  std::string strEntry;
+  for (int i = 0; i < 200000; ++i) strEntry += "line\r\n";
+  for (int nSignal : {SIGTERM, SIGINT, SIGHUP}) {
+    e2e::TempDir dir;
+    std::string strLog = dir.File("s.log");
+    e2e::WriteFile(strLog, "old\r\n");
+    e2e::RunOptions options;
+    options.aArgs = {"/LO", "/F", "/R:200000", "line\\n"};
+    options.aEnv = ShimEnv(strLog, nSignal);
+    EXPECT_EQ(e2e::Run(options).nSignal, nSignal);
+    EXPECT_TRUE(e2e::ReadFile(strLog) == "old\r\n" + strEntry + "\r\n")
+        << nSignal;
+  }
+}
+
+// Entries of up to 1 MiB reach the file in one request each: a writer
+// that takes no lock (>>), appending all the while, never lands inside.
+TEST(SharedLogE2E, UnlockedAppendsNeverLandInsideAnEntry) {
+  e2e::TempDir dir;
+  std::string strLog = dir.File("mixed.log");
+  pid_t nAppender = fork();
+  if (nAppender == 0) {
+    int nFile = open(strLog.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0644);
+    while (write(nFile, "OTHER\r\n", 7) == 7) {
+    }
+    _exit(1);
+  }
+  while (e2e::ReadFile(strLog).empty()) usleep(1000);
+  for (int i = 0; i < 5; ++i)
+    RunLogged(dir, strLog.c_str(),
+              {"/LO", "/F", "/R:170000", "abc" + std::to_string(i) + "\\n"});
+  kill(nAppender, SIGKILL);
+  waitpid(nAppender, nullptr, 0);
+  std::string strText = e2e::ReadFile(strLog);
+  for (int i = 0; i < 5; ++i) {
+    std::string strLine = "abc" + std::to_string(i) + "\r\n", strEntry;
+    for (int k = 0; k < 170000; ++k) strEntry += strLine;
+    EXPECT_NE(strText.find(strEntry + "\r\n"), std::string::npos) << i;
+  }
+}
+
+// A log already at its size limit takes nothing of the entry, and then
+// nothing is cut either: the file is not touched, its time stays.
+TEST(SharedLogE2E, RefusedEntryCutsNothing) {
+  e2e::TempDir dir;
+  std::string strLog = dir.File("full.log");
+  e2e::WriteFile(strLog, "old\r\n");
+  struct timespec atTimes[2] = {{978307200, 0}, {978307200, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, strLog.c_str(), atTimes, 0), 0);
+  e2e::RunOptions options;
+  options.aArgs = {"x"};
+  options.aEnv = {"ZARVO_LOG=" + strLog};
+  options.nFileSizeLimit = 5;
+  EXPECT_NE(e2e::Run(options).strErr, "");
+  struct stat tInfo;
+  ASSERT_EQ(stat(strLog.c_str(), &tInfo), 0);
+  EXPECT_EQ(tInfo.st_mtim.tv_sec, 978307200);
+  EXPECT_EQ(e2e::ReadFile(strLog), "old\r\n");
+}
+
 // ------------------------------------------------------------ concurrency
 
 // Distinct messages of different lengths, so that a torn or mixed entry
@@ -496,12 +743,13 @@ TEST(LogConcurrencyE2E, NonAtomicAppendsKeepEveryEntryWhole) {
   const int MESSAGES = 60;
   e2e::TempDir dir;
   std::string strLog = dir.File("nfs.log");
-  WaitWriters(StartWriters(WRITERS, MESSAGES, Message,
-                           {"ZARVO_LOG=" + strLog,
-                            std::string("LD_PRELOAD=") + ZARVO_NFS_SHIM,
-                            "ASAN_OPTIONS=verify_asan_link_order=0"},
-                           -1),
-              WRITERS);
+  WaitWriters(
+      StartWriters(
+          WRITERS, MESSAGES, Message,
+          {"ZARVO_LOG=" + strLog, std::string("LD_PRELOAD=") + ZARVO_LOG_SHIM,
+           "SHIM_NFS_APPEND=1", "ASAN_OPTIONS=verify_asan_link_order=0"},
+          -1),
+      WRITERS);
   ExpectEveryLineOnce(e2e::ReadFile(strLog), "\r\n", WRITERS, MESSAGES,
                       Message);
 }

@@ -160,6 +160,34 @@ TEST(Win32Append, LeavesTheFileClosed) {
   EXPECT_EQ(ReadAll(strLog), "b\r\n");
 }
 
+// A program that locks the whole file keeps the log's lock busy until it
+// lets go, and Windows refuses what is written meanwhile; a log renamed
+// while it was open no longer has the name.
+TEST(Win32Append, WholeFileLockerAndRename) {
+  TempFolder folder;
+  std::string strLog = folder.File("held.log");
+  ASSERT_TRUE(Append(strLog, "a\r\n"));
+  HANDLE hLocker =
+      CreateFileA(strLog.c_str(), GENERIC_READ | GENERIC_WRITE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(hLocker, INVALID_HANDLE_VALUE);
+  OVERLAPPED tAll = {};
+  ASSERT_TRUE(LockFileEx(hLocker, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD,
+                         MAXDWORD, &tAll));
+  SLogFile log;
+  ASSERT_EQ(PlatformLogOpen(strLog.c_str(), 0, log), 0);
+  EXPECT_EQ(PlatformLogLock(log), LOG_LOCK_BUSY);
+  EXPECT_FALSE(log.bLocked);
+  UnlockFileEx(hLocker, 0, MAXDWORD, MAXDWORD, &tAll);
+  EXPECT_EQ(PlatformLogLock(log), LOG_LOCK_TAKEN);
+  EXPECT_EQ(PlatformLogCheckName(strLog.c_str(), log), 0);
+  EXPECT_TRUE(MoveFileA(strLog.c_str(), folder.File("held.1").c_str()));
+  EXPECT_EQ(PlatformLogCheckName(strLog.c_str(), log), int(ERROR_FILE_INVALID));
+  PlatformLogClose(log, false);
+  CloseHandle(hLocker);
+}
+
 // Writers racing each other: every entry lands whole, none is lost, and
 // each writer's entries keep their order. The batch tests race two
 // processes at a pace that Wine's emulation survives.
