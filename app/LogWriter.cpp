@@ -179,9 +179,9 @@ int WaitForLocks(SLogFile& log, long long nDeadline) {
 // deadline are done without (*pbUnlocked); a name that still moves then
 // loses the entry. 0, or the system's error number: then nothing is open.
 int OpenLog(const char* pszPath, SLogFile& log, bool* pbUnlocked) {
-  long long nDeadline = PlatformSteadyMillis() + LOG_WAIT_SECONDS * 1000;
-  for (;;) {
-    long long nLeft = nDeadline - PlatformSteadyMillis();
+  long long nLeft = LOG_WAIT_SECONDS * 1000;
+  long long nDeadline = PlatformSteadyMillis() + nLeft;
+  for (;; nLeft = nDeadline - PlatformSteadyMillis()) {
     int nError = PlatformLogOpen(pszPath, nLeft > 0 ? int(nLeft) : 0, log);
     if (nError != 0) return nError;
     int nLock = WaitForLocks(log, nDeadline);

@@ -85,32 +85,22 @@ bool TakesFlock(int nFile) {
          nType != SMB2_MAGIC;
 }
 
-// Signals raised by a fault of the process itself cannot wait, and
-// blocking them is undefined; SIGKILL and SIGSTOP cannot be blocked. The
-// rest either end the process or stop it (Ctrl+Z), or do nothing that
-// cannot wait for the end of an entry.
-bool CanHoldOff(int nSignal) {
-  switch (nSignal) {
-    case SIGKILL:
-    case SIGSTOP:
-    case SIGSEGV:
-    case SIGBUS:
-    case SIGILL:
-    case SIGFPE:
-    case SIGTRAP:
-    case SIGSYS:
-    case SIGABRT: return false;
-    default: return true;
-  }
-}
-
-// From here to LetSignalsIn, a signal that would end or stop the process
-// waits, so that it cannot cut an entry in half.
+// From here to LetSignalsIn, a signal that would end the process, or stop
+// it from the terminal (Ctrl+Z), waits, so that it cannot cut an entry in
+// half: every one of them but those raised by a fault of the process itself,
+// which cannot wait, and SIGKILL and SIGSTOP, which cannot be held off.
+// The real-time signals follow the classic ones; the C library refuses to
+// add the first two, which it keeps for itself.
 void HoldOffSignals() {
+  static const int s_anSignals[] = {SIGHUP,    SIGINT,  SIGQUIT, SIGTERM,
+                                    SIGALRM,   SIGUSR1, SIGUSR2, SIGVTALRM,
+                                    SIGPROF,   SIGXCPU, SIGIO,   SIGPWR,
+                                    SIGSTKFLT, SIGTSTP, SIGTTIN, SIGTTOU};
   sigset_t tHeld;
   sigemptyset(&tHeld);
-  for (int nSignal = 1; nSignal < NSIG; ++nSignal)
-    if (CanHoldOff(nSignal)) sigaddset(&tHeld, nSignal);
+  for (int nSignal : s_anSignals) sigaddset(&tHeld, nSignal);
+  for (int nSignal = SIGSYS + 1; nSignal < NSIG; ++nSignal)
+    sigaddset(&tHeld, nSignal);
   g_bHolding = sigprocmask(SIG_BLOCK, &tHeld, &g_tFoundMask) == 0;
 }
 
@@ -173,16 +163,17 @@ int PlatformLogLock(SLogFile& log) {
   return bBusy ? LOG_LOCK_BUSY : LOG_LOCK_NONE;
 }
 
-// stat follows links as open did, so a current.log symlink names the file
-// it points to.
+// The name is opened again, following links as the first open did, only
+// to ask which file it names now.
 int PlatformLogCheckName(const char* pszPath, const SLogFile& log) {
-  struct stat tName;
   if (!log.bDisk) return 0;
-  if (stat(pszPath, &tName) == 0 &&
-      std::uint64_t(tName.st_dev) == log.nVolume &&
-      std::uint64_t(tName.st_ino) == log.nIndex)
-    return 0;
-  return ESTALE;
+  int nName = open(pszPath, O_PATH | O_CLOEXEC);
+  struct stat tName;
+  bool bSame = nName >= 0 && fstat(nName, &tName) == 0 &&
+               std::uint64_t(tName.st_dev) == log.nVolume &&
+               std::uint64_t(tName.st_ino) == log.nIndex;
+  if (nName >= 0) close(nName);
+  return bSame ? 0 : ESTALE;
 }
 
 int PlatformLogBegin(SLogFile& log, bool bEmpty) {
