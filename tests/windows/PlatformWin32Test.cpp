@@ -188,6 +188,56 @@ TEST(Win32Append, WholeFileLockerAndRename) {
   CloseHandle(hLocker);
 }
 
+// A program that holds a lock on the whole log for longer than zarvo.exe
+// waits: the run ends after 10 s with the usual exit code and says so on
+// standard error; the entry is written where the lock is not enforced on
+// writes (Wine), or refused and reported (Windows).
+TEST(Win32Append, HeldLockEndsTheWait) {
+  const char* pszExe = std::getenv("ZARVO_EXE");
+  if (pszExe == nullptr) GTEST_SKIP() << "ZARVO_EXE names no zarvo.exe";
+  std::string strExe = pszExe;
+  if (strExe[0] == '/') strExe = "Z:" + strExe;  // Wine's drive for "/"
+  for (char& ch : strExe) ch = ch == '/' ? '\\' : ch;
+  TempFolder folder;
+  std::string strLog = folder.File("held.log");
+  ASSERT_TRUE(Append(strLog, "old\r\n"));
+  HANDLE hHolder =
+      CreateFileA(strLog.c_str(), GENERIC_READ | GENERIC_WRITE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
+  OVERLAPPED tAll = {};
+  ASSERT_TRUE(LockFileEx(hHolder, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD,
+                         MAXDWORD, &tAll));
+  SECURITY_ATTRIBUTES tInherit = {sizeof tInherit, nullptr, TRUE};
+  HANDLE hOut =
+      CreateFileA(folder.File("out.txt").c_str(), GENERIC_WRITE,
+                  FILE_SHARE_READ, &tInherit, CREATE_ALWAYS, 0, nullptr);
+  STARTUPINFOA tStart = {};
+  tStart.cb = sizeof tStart;
+  tStart.dwFlags = STARTF_USESTDHANDLES;
+  tStart.hStdOutput = tStart.hStdError = hOut;
+  std::string strCommand = "\"" + strExe + "\" late";
+  PROCESS_INFORMATION tRun = {};
+  SetEnvironmentVariableA("ZARVO_LOG", strLog.c_str());
+  ASSERT_TRUE(CreateProcessA(nullptr, &strCommand[0], nullptr, nullptr, TRUE, 0,
+                             nullptr, nullptr, &tStart, &tRun));
+  SetEnvironmentVariableA("ZARVO_LOG", nullptr);
+  EXPECT_EQ(WaitForSingleObject(tRun.hProcess, 120000), WAIT_OBJECT_0);
+  DWORD dwExit = 99;
+  GetExitCodeProcess(tRun.hProcess, &dwExit);
+  EXPECT_EQ(dwExit, 0u);
+  CloseHandle(tRun.hProcess);
+  CloseHandle(tRun.hThread);
+  CloseHandle(hOut);
+  EXPECT_NE(ReadAll(folder.File("out.txt"))
+                .find("held.log stayed locked for 10 s: written without the "
+                      "lock\r\n"),
+            std::string::npos);
+  UnlockFileEx(hHolder, 0, MAXDWORD, MAXDWORD, &tAll);
+  CloseHandle(hHolder);
+  EXPECT_EQ(ReadAll(strLog), RunningOnWine() ? "old\r\nlate\r\n" : "old\r\n");
+}
+
 // Writers racing each other: every entry lands whole, none is lost, and
 // each writer's entries keep their order. The batch tests race two
 // processes at a pace that Wine's emulation survives.
