@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,26 @@ using Clock = std::chrono::steady_clock;
 
 Clock::time_point Deadline() {
   return Clock::now() + std::chrono::milliseconds(LIMIT_MILLIS);
+}
+
+// The state letter of process nPid (R, S, T, Z...), 0 when there is none.
+char ProcessState(pid_t nPid) {
+  std::ifstream stat("/proc/" + std::to_string(nPid) + "/stat");
+  std::string strStat;
+  if (!std::getline(stat, strStat)) return 0;
+  // The name in parentheses may hold anything; the state follows it.
+  std::size_t nEnd = strStat.rfind(')');
+  return nEnd != std::string::npos && nEnd + 2 < strStat.size()
+             ? strStat[nEnd + 2]
+             : 0;
+}
+
+// Whether process nPid has ended: gone, or a zombie that its parent has not
+// reaped yet (an interactive shell may take its time).
+bool Ended(pid_t nPid) {
+  if (kill(nPid, 0) != 0 && errno == ESRCH) return true;
+  char cState = ProcessState(nPid);
+  return cState == 'Z' || cState == 'X';
 }
 
 struct ChildOptions {
@@ -619,10 +640,10 @@ void PrintTo(const OwnerCase& c, std::ostream* pOut) { *pOut << c.pszName; }
 // Whatever the run is, the terminal's settings end as their owner left them.
 class PtyOwner : public ::testing::TestWithParam<OwnerCase> {
  protected:
-  // Until the process nPid is gone (reaped by its shell).
+  // Until the process nPid has ended, reaped by its shell or not.
   static bool WaitGone(PtyChild& child, pid_t nPid) {
     for (Clock::time_point tEnd = Deadline(); Clock::now() < tEnd;) {
-      if (kill(nPid, 0) != 0 && errno == ESRCH) return true;
+      if (Ended(nPid)) return true;
       child.Idle(20);
     }
     return false;
