@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -24,7 +25,9 @@
 
 namespace {
 
-// How long any one step may take before the test gives up on it.
+// How long any one step may take before the test gives up on it. A count
+// that the test ends, or acts in, runs for several seconds after the test's
+// last look (/P:9, /T:5), so that a busy machine cannot end it first.
 const int LIMIT_MILLIS = 20000;
 const char CANCEL[] = " <ESC> pressed, timer canceled.";
 
@@ -78,6 +81,21 @@ bool Ended(pid_t nPid) {
   if (kill(nPid, 0) != 0 && errno == ESRCH) return true;
   char cState = ProcessState(nPid);
   return cState == 'Z' || cState == 'X';
+}
+
+// Whether process nPid sleeps in poll or select: waiting for a key or the
+// next second, done with everything it was given before.
+bool AsleepInPoll(pid_t nPid) {
+  std::ifstream call("/proc/" + std::to_string(nPid) + "/syscall");
+  long nCall = -1;
+  if (!(call >> nCall) || ProcessState(nPid) != 'S') return false;
+#ifdef SYS_poll
+  if (nCall == SYS_poll) return true;
+#endif
+#ifdef SYS_select
+  if (nCall == SYS_select) return true;
+#endif
+  return nCall == SYS_ppoll || nCall == SYS_pselect6;
 }
 
 struct ChildOptions {
@@ -142,6 +160,36 @@ class PtyChild {
     return false;
   }
 
+  // Until zarvo sleeps in its wait: whatever it was sent before has not
+  // ended it.
+  bool WaitAsleep() {
+    for (Clock::time_point tEnd = Deadline(); Clock::now() < tEnd;) {
+      if (AsleepInPoll(ZarvoPid())) return true;
+      if (Reap(WNOHANG)) return false;
+      Pump(5);
+    }
+    return false;
+  }
+
+  // Until the child has stopped (by a signal it raised itself).
+  bool WaitStopped() {
+    for (Clock::time_point tEnd = Deadline(); Clock::now() < tEnd;) {
+      if (ProcessState(m_nPid) == 'T') return true;
+      if (Reap(WNOHANG)) return false;
+      Pump(5);
+    }
+    return false;
+  }
+
+  // Until process nPid (a job of a shell on the terminal) has ended.
+  bool WaitEnded(pid_t nPid) {
+    for (Clock::time_point tEnd = Deadline(); Clock::now() < tEnd;) {
+      if (Ended(nPid)) return true;
+      Pump(20);
+    }
+    return false;
+  }
+
   // Until the output from the terminal contains strPart.
   bool WaitOutput(const std::string& strPart) {
     for (Clock::time_point tEnd = Deadline(); Clock::now() < tEnd;) {
@@ -165,12 +213,6 @@ class PtyChild {
     }
     Pump(0);
     return true;
-  }
-
-  // Pause for nMillis, reading output meanwhile.
-  void Idle(int nMillis) {
-    Clock::time_point tEnd = Clock::now() + std::chrono::milliseconds(nMillis);
-    while (Clock::now() < tEnd) Pump(10);
   }
 
   bool Running() { return !Reap(WNOHANG); }
@@ -199,7 +241,7 @@ class PtyChild {
   std::string PendingInput() {
     std::string strIn;
     pollfd tPoll = {m_nSlave, POLLIN, 0};
-    if (poll(&tPoll, 1, 2000) <= 0) return strIn;
+    if (poll(&tPoll, 1, LIMIT_MILLIS) <= 0) return strIn;
     fcntl(m_nSlave, F_SETFL, fcntl(m_nSlave, F_GETFL) | O_NONBLOCK);
     char abBuf[256];
     ssize_t nRead;
@@ -353,6 +395,16 @@ ChildOptions Args(std::vector<std::string> aArgs) {
   return options;
 }
 
+// zarvo with these arguments, raising nSignal right after the tcsetattr
+// that takes the terminal or gives it back.
+std::string Shimmed(const char* pszAfter, int nSignal, const char* pszArgs) {
+  return std::string("LD_PRELOAD=\"$SHIM\" ") + pszAfter + "=" +
+         std::to_string(nSignal) + " exec \"$ZARVO\" " + pszArgs;
+}
+
+const char* const TAKE = "SHIM_AFTER_TAKE";
+const char* const GIVE = "SHIM_AFTER_GIVE";
+
 TEST(Pty, PauseEndsOnKeyWithoutEchoAndGivesTerminalBack) {
   PtyChild child(Args({"msg", "/P"}));
   ASSERT_TRUE(child.Started());
@@ -388,8 +440,7 @@ TEST(Pty, PauseIgnoresRedirectedStandardInput) {
   options.strStdinFile = dir.File("in.txt");
   PtyChild child(options);
   ASSERT_TRUE(child.WaitTaken());
-  child.Idle(300);
-  EXPECT_TRUE(child.Running());
+  ASSERT_TRUE(child.WaitAsleep());
   child.Send(" ");
   ASSERT_TRUE(child.WaitExit());
   EXPECT_EQ(child.ExitCode(), 0);
@@ -411,13 +462,13 @@ class PtyKeys : public ::testing::TestWithParam<KeyCase> {};
 // countdown with no cancel text.
 TEST_P(PtyKeys, OneKeyPressIsOneKey) {
   const KeyCase& c = GetParam();
-  PtyChild child(Args({"msg", "/P:5"}));
+  PtyChild child(Args({"msg", "/P:9"}));
   ASSERT_TRUE(child.WaitTaken());
   child.Send(c.strKeys);
   ASSERT_TRUE(child.WaitExit());
   EXPECT_EQ(child.ExitCode(), 0);
   std::string strTail = Erase(1) + (c.bCancels ? CANCEL : "") + "\n";
-  EXPECT_TRUE(IsCountEndedEarly(child.Output(), "msg", 5, strTail))
+  EXPECT_TRUE(IsCountEndedEarly(child.Output(), "msg", 9, strTail))
       << child.Output();
   EXPECT_EQ(Differences(child.Before(), child.Settings()), "");
 }
@@ -443,7 +494,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A lone Escape cancels the count; the wait then needs one more key.
 TEST(Pty, EscapeCancelsThenKeyEndsWait) {
-  PtyChild child(Args({"msg", "/P:3"}));
+  PtyChild child(Args({"msg", "/P:9"}));
   ASSERT_TRUE(child.WaitTaken());
   child.Send("\x1b");
   ASSERT_TRUE(child.WaitOutput(CANCEL)) << child.Output();
@@ -452,7 +503,7 @@ TEST(Pty, EscapeCancelsThenKeyEndsWait) {
   ASSERT_TRUE(child.WaitExit());
   EXPECT_EQ(child.ExitCode(), 0);
   EXPECT_TRUE(
-      IsCountEndedEarly(child.Output(), "msg", 3, Erase(1) + CANCEL + "\n"))
+      IsCountEndedEarly(child.Output(), "msg", 9, Erase(1) + CANCEL + "\n"))
       << child.Output();
   EXPECT_EQ(Differences(child.Before(), child.Settings()), "");
 }
@@ -519,7 +570,8 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(info.param.pszName);
     });
 
-// Under nohup a hang-up stays ignored: the wait goes on until a key.
+// Under nohup a hang-up stays ignored: the wait goes on until a key. A
+// Ctrl+C that ended the run would do so before the key could be read.
 TEST(Pty, IgnoredSignalStaysIgnored) {
   ChildOptions options = Args({"msg", "/P"});
   options.aIgnored = {SIGHUP, SIGINT};
@@ -527,8 +579,7 @@ TEST(Pty, IgnoredSignalStaysIgnored) {
   ASSERT_TRUE(child.WaitTaken());
   kill(child.ZarvoPid(), SIGHUP);
   child.Send("\x03");
-  child.Idle(300);
-  EXPECT_TRUE(child.Running());
+  ASSERT_TRUE(child.WaitAsleep());
   child.Send("k");
   ASSERT_TRUE(child.WaitExit());
   EXPECT_EQ(child.ExitCode(), 0);
@@ -539,7 +590,7 @@ TEST(Pty, IgnoredSignalStaysIgnored) {
 // Ctrl+Z: while stopped the terminal is as it was; after SIGCONT the wait
 // takes it again: a key still ends /P, and /T:n counts on to its end.
 TEST(Pty, CtrlZGivesTerminalBackWhileStopped) {
-  for (std::string strWait : {"/P", "/T:3"}) {
+  for (std::string strWait : {"/P", "/T:5"}) {
     ChildOptions options = Args({"msg", strWait});
     options.bJobControl = true;
     PtyChild child(options);
@@ -589,12 +640,17 @@ TEST(Pty, NoControllingTerminal) {
 // /T:n reads no key and shows none: only the echo is off while it counts,
 // and keys typed meanwhile stay unread for the next reader of the terminal.
 TEST(Pty, CountdownNeitherShowsNorReadsTypedKeys) {
-  PtyChild child(Args({"msg", "/T:2"}));
-  ASSERT_TRUE(child.WaitTaken());
+  // zarvo stops itself once it has taken the terminal, so the keys surely
+  // come while it holds it, before the count has begun.
+  ChildOptions options;
+  options.aCommand = {"/bin/sh", "-c", Shimmed(TAKE, SIGSTOP, "msg /T:2")};
+  PtyChild child(options);
+  ASSERT_TRUE(child.WaitStopped());
   termios tCounting = child.Settings();
   EXPECT_EQ(child.Before().c_lflag ^ tCounting.c_lflag, tcflag_t(ECHO));
   EXPECT_EQ(Differences(child.Before(), tCounting), " c_lflag");
   child.Send("ab\x1b\n");
+  kill(child.ZarvoPid(), SIGCONT);
   ASSERT_TRUE(child.WaitExit());
   EXPECT_EQ(child.ExitCode(), 0);
   EXPECT_EQ(child.Output(), "msg" + Count(2, 2) + Erase(1) + "\n");
@@ -602,12 +658,14 @@ TEST(Pty, CountdownNeitherShowsNorReadsTypedKeys) {
   EXPECT_EQ(child.PendingInput(), "ab\x1b\n");
 }
 
-// A pager reading the output ("zarvo /T:2 | less") that sets the terminal up
+// A pager reading the output ("zarvo /T:3 | less") that sets the terminal up
 // for itself during the count keeps its settings: zarvo gives back only
-// what is still its own.
+// what is still its own. The pager comes once zarvo counts, its own
+// settings noted.
 TEST(Pty, CountdownLeavesSettingsThatAnotherProgramMade) {
-  PtyChild child(Args({"msg", "/T:2"}));
+  PtyChild child(Args({"msg", "/T:3"}));
   ASSERT_TRUE(child.WaitTaken());
+  ASSERT_TRUE(child.WaitAsleep());
   termios tPager = child.Before();
   tPager.c_lflag &= tcflag_t(~(ICANON | ECHO | ISIG));
   child.Apply(tPager);
@@ -626,11 +684,12 @@ struct OwnerCase {
   const char* pszName;
   Start start;
   std::string strCommand;
-  // What happens, in order: 'u' the settings stay as they are for half a
-  // second (or until the end), 'e' the test turns echo off as "read -s"
-  // does, 't' zarvo takes the terminal, 'z' Ctrl+Z stops it, 'k' "kill %1"
-  // ends it, 's' the job shell sees it stop and SIGCONT resumes it, 'o' the
-  // line prints "rc=0", 'x' zarvo ends (by nSignal, else with 0).
+  // What happens, in order: 'u' the count "w /T:2" shows its first figure
+  // (zarvo has chosen not to take the terminal) and the settings are as they
+  // were, 'e' the test turns echo off as "read -s" does, 't' zarvo takes the
+  // terminal, 'z' Ctrl+Z stops it, 'k' "kill %1" ends it, 's' the job shell
+  // sees it stop and SIGCONT resumes it, 'o' the line prints "rc=0", 'x' zarvo
+  // ends (by nSignal, else with 0).
   const char* pszSteps;
   int nSignal;
 };
@@ -638,17 +697,7 @@ struct OwnerCase {
 void PrintTo(const OwnerCase& c, std::ostream* pOut) { *pOut << c.pszName; }
 
 // Whatever the run is, the terminal's settings end as their owner left them.
-class PtyOwner : public ::testing::TestWithParam<OwnerCase> {
- protected:
-  // Until the process nPid has ended, reaped by its shell or not.
-  static bool WaitGone(PtyChild& child, pid_t nPid) {
-    for (Clock::time_point tEnd = Deadline(); Clock::now() < tEnd;) {
-      if (Ended(nPid)) return true;
-      child.Idle(20);
-    }
-    return false;
-  }
-};
+class PtyOwner : public ::testing::TestWithParam<OwnerCase> {};
 
 TEST_P(PtyOwner, SettingsEndAsTheirOwnerLeftThem) {
   const OwnerCase& c = GetParam();
@@ -671,10 +720,8 @@ TEST_P(PtyOwner, SettingsEndAsTheirOwnerLeftThem) {
   for (const char* pStep = c.pszSteps; *pStep != '\0'; ++pStep) {
     switch (*pStep) {
       case 'u':
-        for (int i = 0; i < 50 && child.Running(); ++i) {
-          ASSERT_EQ(Differences(tOwner, child.Settings()), "");
-          child.Idle(10);
-        }
+        ASSERT_TRUE(child.WaitOutput("w2")) << child.Output();
+        ASSERT_EQ(Differences(tOwner, child.Settings()), "");
         break;
       case 'e':
         tOwner.c_lflag &= tcflag_t(~ECHO);
@@ -690,7 +737,7 @@ TEST_P(PtyOwner, SettingsEndAsTheirOwnerLeftThem) {
         break;
       case 'k':
         child.Send("kill %1\n");
-        EXPECT_TRUE(WaitGone(child, nZarvo));
+        EXPECT_TRUE(child.WaitEnded(nZarvo));
         break;
       case 's':
         ASSERT_EQ(child.NextReport(), 'S');
@@ -708,23 +755,13 @@ TEST_P(PtyOwner, SettingsEndAsTheirOwnerLeftThem) {
   EXPECT_EQ(Differences(tOwner, child.Settings()), "");
 }
 
-// zarvo with these arguments, raising nSignal right after the tcsetattr
-// that takes the terminal or gives it back.
-std::string Shimmed(const char* pszAfter, int nSignal, const char* pszArgs) {
-  return std::string("LD_PRELOAD=\"$SHIM\" ") + pszAfter + "=" +
-         std::to_string(nSignal) + " exec \"$ZARVO\" " + pszArgs;
-}
-
-const char* const TAKE = "SHIM_AFTER_TAKE";
-const char* const GIVE = "SHIM_AFTER_GIVE";
-
 INSTANTIATE_TEST_SUITE_P(
     Waits, PtyOwner,
     ::testing::Values(
         // A script's "&" keeps zarvo in the foreground group; its output is
         // not the terminal, so the terminal stays the script's.
         OwnerCase{"ScriptCountdownInBackground", SCRIPT,
-                  "\"$ZARVO\" w /T:2 >/dev/null & wait", "uex", 0},
+                  "\"$ZARVO\" w /T:2 | cat & wait", "uex", 0},
         OwnerCase{"CountdownIntoPipe", SCRIPT, "\"$ZARVO\" w /T:2 | cat", "ux",
                   0},
         OwnerCase{"SignalRightAfterPauseTakes", SCRIPT,
@@ -750,7 +787,7 @@ INSTANTIATE_TEST_SUITE_P(
 // own, also after a count and cancel text that left the cursor mid-line.
 TEST(Pty, FailedNewLogReportAfterCancelStartsItsOwnLine) {
   e2e::TempDir dir;
-  ChildOptions options = Args({"/LO", "/N", "/P:3", "hi"});
+  ChildOptions options = Args({"/LO", "/N", "/P:9", "hi"});
   options.aEnv = {"ZARVO_LOG=" + dir.Path()};
   PtyChild child(options);
   ASSERT_TRUE(child.WaitTaken());
@@ -760,7 +797,7 @@ TEST(Pty, FailedNewLogReportAfterCancelStartsItsOwnLine) {
   ASSERT_TRUE(child.WaitExit());
   EXPECT_EQ(child.ExitCode(), 0);
   EXPECT_TRUE(IsCountEndedEarly(
-      child.Output(), "", 3,
+      child.Output(), "", 9,
       Erase(1) + CANCEL + "\nZarvo was unable to write to the log file.\n"))
       << child.Output();
 }
