@@ -7,6 +7,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -118,10 +119,12 @@ struct ChildOptions {
 class PtyChild {
  public:
   explicit PtyChild(const ChildOptions& options) { Start(options); }
+  // Only the child is killed, never a job of its: a job's zarvo ends with
+  // the job shell, and a number that the shell has reaped may be another
+  // process's by now.
   ~PtyChild() {
     if (m_nPid > 0 && !m_bExited) {
       kill(m_nPid, SIGKILL);
-      if (m_nZarvo > 0) kill(m_nZarvo, SIGKILL);
       waitpid(m_nPid, nullptr, 0);
     }
     for (int nFd : {m_nMaster, m_nSlave, m_nReport})
@@ -207,7 +210,6 @@ class PtyChild {
     }
     if (!m_bExited) {
       kill(m_nPid, SIGKILL);
-      if (m_nZarvo > 0) kill(m_nZarvo, SIGKILL);
       Reap(0);
       return false;
     }
@@ -330,9 +332,13 @@ class PtyChild {
   // Like an interactive shell: zarvo runs as the terminal's foreground
   // process group, and this process reports when it stops and when it ends.
   [[noreturn]] static void RunJobShell(char** argv, char** envp, int nReport) {
+    pid_t nShell = getpid();
     pid_t nZarvo = fork();
     if (nZarvo == 0) {
       close(nReport);
+      // zarvo ends with this shell, however the test ends it.
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (getppid() != nShell) _exit(127);
       setpgid(0, 0);
       signal(SIGTTOU, SIG_IGN);  // a background group may not take the tty
       tcsetpgrp(0, getpid());
