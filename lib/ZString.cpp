@@ -314,6 +314,9 @@ char* CString::GetBuffer(unsigned nCount) {
   char* pszNew = AllocText(nCount);
   std::memcpy(pszNew, Text(), nKeep);
   pszNew[nKeep] = '\0';
+  // The last byte ends the text whatever the borrower writes before it, so
+  // the string stays readable (copied, compared, measured) during the loan.
+  pszNew[nCount] = '\0';
   FreeText();
   m_pszData = pszNew;
   m_nLockLength = nCount;

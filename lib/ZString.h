@@ -77,7 +77,8 @@ class CString {
   int ToInt() const;
   long ToLong() const;
 
-  // Lends a writable buffer of nCount + 1 bytes; ReleaseBuffer refits it.
+  // Lends a writable buffer of nCount + 1 bytes whose last byte is a NUL;
+  // ReleaseBuffer refits it.
   char* GetBuffer(unsigned nCount);
   bool ReleaseBuffer();
 

@@ -7,7 +7,9 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -15,6 +17,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -23,7 +26,9 @@
 
 namespace {
 
-// How long any one step may take before the test gives up on it.
+// How long any one step may take before the test gives up on it. A count
+// that the test ends, or acts in, runs for several seconds after the test's
+// last look (/P:9, /T:5), so that a busy machine cannot end it first.
 const int LIMIT_MILLIS = 20000;
 const char CANCEL[] = " <ESC> pressed, timer canceled.";
 
@@ -59,6 +64,41 @@ Clock::time_point Deadline() {
   return Clock::now() + std::chrono::milliseconds(LIMIT_MILLIS);
 }
 
+// The state letter of process nPid (R, S, T, Z...), 0 when there is none.
+char ProcessState(pid_t nPid) {
+  std::ifstream stat("/proc/" + std::to_string(nPid) + "/stat");
+  std::string strStat;
+  if (!std::getline(stat, strStat)) return 0;
+  // The name in parentheses may hold anything; the state follows it.
+  std::size_t nEnd = strStat.rfind(')');
+  return nEnd != std::string::npos && nEnd + 2 < strStat.size()
+             ? strStat[nEnd + 2]
+             : 0;
+}
+
+// Whether process nPid has ended: gone, or a zombie that its parent has not
+// reaped yet (an interactive shell may take its time).
+bool Ended(pid_t nPid) {
+  if (kill(nPid, 0) != 0 && errno == ESRCH) return true;
+  char cState = ProcessState(nPid);
+  return cState == 'Z' || cState == 'X';
+}
+
+// Whether process nPid sleeps in poll or select: waiting for a key or the
+// next second, done with everything it was given before.
+bool AsleepInPoll(pid_t nPid) {
+  std::ifstream call("/proc/" + std::to_string(nPid) + "/syscall");
+  long nCall = -1;
+  if (!(call >> nCall) || ProcessState(nPid) != 'S') return false;
+#ifdef SYS_poll
+  if (nCall == SYS_poll) return true;
+#endif
+#ifdef SYS_select
+  if (nCall == SYS_select) return true;
+#endif
+  return nCall == SYS_ppoll || nCall == SYS_pselect6;
+}
+
 struct ChildOptions {
   std::vector<std::string> aArgs;
   bool bControllingTty = true;  // false: setsid() only, as under cron or CI
@@ -79,10 +119,12 @@ struct ChildOptions {
 class PtyChild {
  public:
   explicit PtyChild(const ChildOptions& options) { Start(options); }
+  // Only the child is killed, never a job of its: a job's zarvo ends with
+  // the job shell, and a number that the shell has reaped may be another
+  // process's by now.
   ~PtyChild() {
     if (m_nPid > 0 && !m_bExited) {
       kill(m_nPid, SIGKILL);
-      if (m_nZarvo > 0) kill(m_nZarvo, SIGKILL);
       waitpid(m_nPid, nullptr, 0);
     }
     for (int nFd : {m_nMaster, m_nSlave, m_nReport})
@@ -121,6 +163,36 @@ class PtyChild {
     return false;
   }
 
+  // Until zarvo sleeps in its wait: whatever it was sent before has not
+  // ended it.
+  bool WaitAsleep() {
+    for (Clock::time_point tEnd = Deadline(); Clock::now() < tEnd;) {
+      if (AsleepInPoll(ZarvoPid())) return true;
+      if (Reap(WNOHANG)) return false;
+      Pump(5);
+    }
+    return false;
+  }
+
+  // Until the child has stopped (by a signal it raised itself).
+  bool WaitStopped() {
+    for (Clock::time_point tEnd = Deadline(); Clock::now() < tEnd;) {
+      if (ProcessState(m_nPid) == 'T') return true;
+      if (Reap(WNOHANG)) return false;
+      Pump(5);
+    }
+    return false;
+  }
+
+  // Until process nPid (a job of a shell on the terminal) has ended.
+  bool WaitEnded(pid_t nPid) {
+    for (Clock::time_point tEnd = Deadline(); Clock::now() < tEnd;) {
+      if (Ended(nPid)) return true;
+      Pump(20);
+    }
+    return false;
+  }
+
   // Until the output from the terminal contains strPart.
   bool WaitOutput(const std::string& strPart) {
     for (Clock::time_point tEnd = Deadline(); Clock::now() < tEnd;) {
@@ -138,18 +210,11 @@ class PtyChild {
     }
     if (!m_bExited) {
       kill(m_nPid, SIGKILL);
-      if (m_nZarvo > 0) kill(m_nZarvo, SIGKILL);
       Reap(0);
       return false;
     }
     Pump(0);
     return true;
-  }
-
-  // Pause for nMillis, reading output meanwhile.
-  void Idle(int nMillis) {
-    Clock::time_point tEnd = Clock::now() + std::chrono::milliseconds(nMillis);
-    while (Clock::now() < tEnd) Pump(10);
   }
 
   bool Running() { return !Reap(WNOHANG); }
@@ -178,7 +243,7 @@ class PtyChild {
   std::string PendingInput() {
     std::string strIn;
     pollfd tPoll = {m_nSlave, POLLIN, 0};
-    if (poll(&tPoll, 1, 2000) <= 0) return strIn;
+    if (poll(&tPoll, 1, LIMIT_MILLIS) <= 0) return strIn;
     fcntl(m_nSlave, F_SETFL, fcntl(m_nSlave, F_GETFL) | O_NONBLOCK);
     char abBuf[256];
     ssize_t nRead;
@@ -267,9 +332,13 @@ class PtyChild {
   // Like an interactive shell: zarvo runs as the terminal's foreground
   // process group, and this process reports when it stops and when it ends.
   [[noreturn]] static void RunJobShell(char** argv, char** envp, int nReport) {
+    pid_t nShell = getpid();
     pid_t nZarvo = fork();
     if (nZarvo == 0) {
       close(nReport);
+      // zarvo ends with this shell, however the test ends it.
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (getppid() != nShell) _exit(127);
       setpgid(0, 0);
       signal(SIGTTOU, SIG_IGN);  // a background group may not take the tty
       tcsetpgrp(0, getpid());
@@ -332,6 +401,16 @@ ChildOptions Args(std::vector<std::string> aArgs) {
   return options;
 }
 
+// zarvo with these arguments, raising nSignal right after the tcsetattr
+// that takes the terminal or gives it back.
+std::string Shimmed(const char* pszAfter, int nSignal, const char* pszArgs) {
+  return std::string("LD_PRELOAD=\"$SHIM\" ") + pszAfter + "=" +
+         std::to_string(nSignal) + " exec \"$ZARVO\" " + pszArgs;
+}
+
+const char* const TAKE = "SHIM_AFTER_TAKE";
+const char* const GIVE = "SHIM_AFTER_GIVE";
+
 TEST(Pty, PauseEndsOnKeyWithoutEchoAndGivesTerminalBack) {
   PtyChild child(Args({"msg", "/P"}));
   ASSERT_TRUE(child.Started());
@@ -367,8 +446,7 @@ TEST(Pty, PauseIgnoresRedirectedStandardInput) {
   options.strStdinFile = dir.File("in.txt");
   PtyChild child(options);
   ASSERT_TRUE(child.WaitTaken());
-  child.Idle(300);
-  EXPECT_TRUE(child.Running());
+  ASSERT_TRUE(child.WaitAsleep());
   child.Send(" ");
   ASSERT_TRUE(child.WaitExit());
   EXPECT_EQ(child.ExitCode(), 0);
@@ -390,13 +468,13 @@ class PtyKeys : public ::testing::TestWithParam<KeyCase> {};
 // countdown with no cancel text.
 TEST_P(PtyKeys, OneKeyPressIsOneKey) {
   const KeyCase& c = GetParam();
-  PtyChild child(Args({"msg", "/P:5"}));
+  PtyChild child(Args({"msg", "/P:9"}));
   ASSERT_TRUE(child.WaitTaken());
   child.Send(c.strKeys);
   ASSERT_TRUE(child.WaitExit());
   EXPECT_EQ(child.ExitCode(), 0);
   std::string strTail = Erase(1) + (c.bCancels ? CANCEL : "") + "\n";
-  EXPECT_TRUE(IsCountEndedEarly(child.Output(), "msg", 5, strTail))
+  EXPECT_TRUE(IsCountEndedEarly(child.Output(), "msg", 9, strTail))
       << child.Output();
   EXPECT_EQ(Differences(child.Before(), child.Settings()), "");
 }
@@ -422,7 +500,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A lone Escape cancels the count; the wait then needs one more key.
 TEST(Pty, EscapeCancelsThenKeyEndsWait) {
-  PtyChild child(Args({"msg", "/P:3"}));
+  PtyChild child(Args({"msg", "/P:9"}));
   ASSERT_TRUE(child.WaitTaken());
   child.Send("\x1b");
   ASSERT_TRUE(child.WaitOutput(CANCEL)) << child.Output();
@@ -431,7 +509,7 @@ TEST(Pty, EscapeCancelsThenKeyEndsWait) {
   ASSERT_TRUE(child.WaitExit());
   EXPECT_EQ(child.ExitCode(), 0);
   EXPECT_TRUE(
-      IsCountEndedEarly(child.Output(), "msg", 3, Erase(1) + CANCEL + "\n"))
+      IsCountEndedEarly(child.Output(), "msg", 9, Erase(1) + CANCEL + "\n"))
       << child.Output();
   EXPECT_EQ(Differences(child.Before(), child.Settings()), "");
 }
@@ -498,7 +576,8 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(info.param.pszName);
     });
 
-// Under nohup a hang-up stays ignored: the wait goes on until a key.
+// Under nohup a hang-up stays ignored: the wait goes on until a key. A
+// Ctrl+C that ended the run would do so before the key could be read.
 TEST(Pty, IgnoredSignalStaysIgnored) {
   ChildOptions options = Args({"msg", "/P"});
   options.aIgnored = {SIGHUP, SIGINT};
@@ -506,8 +585,7 @@ TEST(Pty, IgnoredSignalStaysIgnored) {
   ASSERT_TRUE(child.WaitTaken());
   kill(child.ZarvoPid(), SIGHUP);
   child.Send("\x03");
-  child.Idle(300);
-  EXPECT_TRUE(child.Running());
+  ASSERT_TRUE(child.WaitAsleep());
   child.Send("k");
   ASSERT_TRUE(child.WaitExit());
   EXPECT_EQ(child.ExitCode(), 0);
@@ -518,7 +596,7 @@ TEST(Pty, IgnoredSignalStaysIgnored) {
 // Ctrl+Z: while stopped the terminal is as it was; after SIGCONT the wait
 // takes it again: a key still ends /P, and /T:n counts on to its end.
 TEST(Pty, CtrlZGivesTerminalBackWhileStopped) {
-  for (std::string strWait : {"/P", "/T:3"}) {
+  for (std::string strWait : {"/P", "/T:5"}) {
     ChildOptions options = Args({"msg", strWait});
     options.bJobControl = true;
     PtyChild child(options);
@@ -568,12 +646,17 @@ TEST(Pty, NoControllingTerminal) {
 // /T:n reads no key and shows none: only the echo is off while it counts,
 // and keys typed meanwhile stay unread for the next reader of the terminal.
 TEST(Pty, CountdownNeitherShowsNorReadsTypedKeys) {
-  PtyChild child(Args({"msg", "/T:2"}));
-  ASSERT_TRUE(child.WaitTaken());
+  // zarvo stops itself once it has taken the terminal, so the keys surely
+  // come while it holds it, before the count has begun.
+  ChildOptions options;
+  options.aCommand = {"/bin/sh", "-c", Shimmed(TAKE, SIGSTOP, "msg /T:2")};
+  PtyChild child(options);
+  ASSERT_TRUE(child.WaitStopped());
   termios tCounting = child.Settings();
   EXPECT_EQ(child.Before().c_lflag ^ tCounting.c_lflag, tcflag_t(ECHO));
   EXPECT_EQ(Differences(child.Before(), tCounting), " c_lflag");
   child.Send("ab\x1b\n");
+  kill(child.ZarvoPid(), SIGCONT);
   ASSERT_TRUE(child.WaitExit());
   EXPECT_EQ(child.ExitCode(), 0);
   EXPECT_EQ(child.Output(), "msg" + Count(2, 2) + Erase(1) + "\n");
@@ -581,12 +664,14 @@ TEST(Pty, CountdownNeitherShowsNorReadsTypedKeys) {
   EXPECT_EQ(child.PendingInput(), "ab\x1b\n");
 }
 
-// A pager reading the output ("zarvo /T:2 | less") that sets the terminal up
+// A pager reading the output ("zarvo /T:3 | less") that sets the terminal up
 // for itself during the count keeps its settings: zarvo gives back only
-// what is still its own.
+// what is still its own. The pager comes once zarvo counts, its own
+// settings noted.
 TEST(Pty, CountdownLeavesSettingsThatAnotherProgramMade) {
-  PtyChild child(Args({"msg", "/T:2"}));
+  PtyChild child(Args({"msg", "/T:3"}));
   ASSERT_TRUE(child.WaitTaken());
+  ASSERT_TRUE(child.WaitAsleep());
   termios tPager = child.Before();
   tPager.c_lflag &= tcflag_t(~(ICANON | ECHO | ISIG));
   child.Apply(tPager);
@@ -605,11 +690,12 @@ struct OwnerCase {
   const char* pszName;
   Start start;
   std::string strCommand;
-  // What happens, in order: 'u' the settings stay as they are for half a
-  // second (or until the end), 'e' the test turns echo off as "read -s"
-  // does, 't' zarvo takes the terminal, 'z' Ctrl+Z stops it, 'k' "kill %1"
-  // ends it, 's' the job shell sees it stop and SIGCONT resumes it, 'o' the
-  // line prints "rc=0", 'x' zarvo ends (by nSignal, else with 0).
+  // What happens, in order: 'u' the count "w /T:2" shows its first figure
+  // (zarvo has chosen not to take the terminal) and the settings are as they
+  // were, 'e' the test turns echo off as "read -s" does, 't' zarvo takes the
+  // terminal, 'z' Ctrl+Z stops it, 'k' "kill %1" ends it, 's' the job shell
+  // sees it stop and SIGCONT resumes it, 'o' the line prints "rc=0", 'x' zarvo
+  // ends (by nSignal, else with 0).
   const char* pszSteps;
   int nSignal;
 };
@@ -617,17 +703,7 @@ struct OwnerCase {
 void PrintTo(const OwnerCase& c, std::ostream* pOut) { *pOut << c.pszName; }
 
 // Whatever the run is, the terminal's settings end as their owner left them.
-class PtyOwner : public ::testing::TestWithParam<OwnerCase> {
- protected:
-  // Until the process nPid is gone (reaped by its shell).
-  static bool WaitGone(PtyChild& child, pid_t nPid) {
-    for (Clock::time_point tEnd = Deadline(); Clock::now() < tEnd;) {
-      if (kill(nPid, 0) != 0 && errno == ESRCH) return true;
-      child.Idle(20);
-    }
-    return false;
-  }
-};
+class PtyOwner : public ::testing::TestWithParam<OwnerCase> {};
 
 TEST_P(PtyOwner, SettingsEndAsTheirOwnerLeftThem) {
   const OwnerCase& c = GetParam();
@@ -650,10 +726,8 @@ TEST_P(PtyOwner, SettingsEndAsTheirOwnerLeftThem) {
   for (const char* pStep = c.pszSteps; *pStep != '\0'; ++pStep) {
     switch (*pStep) {
       case 'u':
-        for (int i = 0; i < 50 && child.Running(); ++i) {
-          ASSERT_EQ(Differences(tOwner, child.Settings()), "");
-          child.Idle(10);
-        }
+        ASSERT_TRUE(child.WaitOutput("w2")) << child.Output();
+        ASSERT_EQ(Differences(tOwner, child.Settings()), "");
         break;
       case 'e':
         tOwner.c_lflag &= tcflag_t(~ECHO);
@@ -669,7 +743,7 @@ TEST_P(PtyOwner, SettingsEndAsTheirOwnerLeftThem) {
         break;
       case 'k':
         child.Send("kill %1\n");
-        EXPECT_TRUE(WaitGone(child, nZarvo));
+        EXPECT_TRUE(child.WaitEnded(nZarvo));
         break;
       case 's':
         ASSERT_EQ(child.NextReport(), 'S');
@@ -687,23 +761,13 @@ TEST_P(PtyOwner, SettingsEndAsTheirOwnerLeftThem) {
   EXPECT_EQ(Differences(tOwner, child.Settings()), "");
 }
 
-// zarvo with these arguments, raising nSignal right after the tcsetattr
-// that takes the terminal or gives it back.
-std::string Shimmed(const char* pszAfter, int nSignal, const char* pszArgs) {
-  return std::string("LD_PRELOAD=\"$SHIM\" ") + pszAfter + "=" +
-         std::to_string(nSignal) + " exec \"$ZARVO\" " + pszArgs;
-}
-
-const char* const TAKE = "SHIM_AFTER_TAKE";
-const char* const GIVE = "SHIM_AFTER_GIVE";
-
 INSTANTIATE_TEST_SUITE_P(
     Waits, PtyOwner,
     ::testing::Values(
         // A script's "&" keeps zarvo in the foreground group; its output is
         // not the terminal, so the terminal stays the script's.
         OwnerCase{"ScriptCountdownInBackground", SCRIPT,
-                  "\"$ZARVO\" w /T:2 >/dev/null & wait", "uex", 0},
+                  "\"$ZARVO\" w /T:2 | cat & wait", "uex", 0},
         OwnerCase{"CountdownIntoPipe", SCRIPT, "\"$ZARVO\" w /T:2 | cat", "ux",
                   0},
         OwnerCase{"SignalRightAfterPauseTakes", SCRIPT,
@@ -729,7 +793,7 @@ INSTANTIATE_TEST_SUITE_P(
 // own, also after a count and cancel text that left the cursor mid-line.
 TEST(Pty, FailedNewLogReportAfterCancelStartsItsOwnLine) {
   e2e::TempDir dir;
-  ChildOptions options = Args({"/LO", "/N", "/P:3", "hi"});
+  ChildOptions options = Args({"/LO", "/N", "/P:9", "hi"});
   options.aEnv = {"ZARVO_LOG=" + dir.Path()};
   PtyChild child(options);
   ASSERT_TRUE(child.WaitTaken());
@@ -739,7 +803,7 @@ TEST(Pty, FailedNewLogReportAfterCancelStartsItsOwnLine) {
   ASSERT_TRUE(child.WaitExit());
   EXPECT_EQ(child.ExitCode(), 0);
   EXPECT_TRUE(IsCountEndedEarly(
-      child.Output(), "", 3,
+      child.Output(), "", 9,
       Erase(1) + CANCEL + "\nZarvo was unable to write to the log file.\n"))
       << child.Output();
 }

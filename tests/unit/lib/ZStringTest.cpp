@@ -305,6 +305,20 @@ TEST(CStringLock, BorrowerWritesAndReleaseRefits) {
   EXPECT_STREQ(str.GetString(), "written-7");
 }
 
+// A borrower that fills all nCount bytes leaves a text of nCount bytes:
+// copies, moves, comparisons and lengths stop at the loan's last byte.
+TEST(CStringLock, FullLoanStaysTerminated) {
+  const std::string strFull(100, 'x');
+  CString str("text");
+  std::memset(str.GetBuffer(100), 'x', 100);
+  EXPECT_EQ(str.GetLength(), 100);
+  EXPECT_TRUE(str == strFull.c_str());
+  CString strMoved(std::move(str));
+  EXPECT_STREQ(strMoved.GetString(), strFull.c_str());
+  str.ReleaseBuffer();
+  EXPECT_STREQ(str.GetString(), strFull.c_str());
+}
+
 TEST(CStringLock, GetBufferCutsTheTextToItsSize) {
   CString str("abcdef");
   EXPECT_STREQ(str.GetBuffer(3), "abc");
