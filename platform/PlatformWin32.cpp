@@ -218,12 +218,14 @@ DWORD WriteConsoleText(HANDLE hConsole, const std::string& strText) {
 
 }  // namespace
 
-// The pieces are joined into the one buffer that one write call takes.
+// The pieces are joined into the one buffer that one write call takes. A
+// process started with no standard handle at all (detached, or by a GUI
+// program or a service) has nowhere to show the text: that is no failure,
+// as a handle that exists and refuses it is.
 int PlatformWritePieces(int nStream, const SOutPiece* aPieces, int nPieces) {
   HANDLE hOut = GetStdHandle(nStream == STREAM_STDERR ? STD_ERROR_HANDLE
                                                       : STD_OUTPUT_HANDLE);
-  if (hOut == nullptr || hOut == INVALID_HANDLE_VALUE)
-    return int(ERROR_INVALID_HANDLE);
+  if (hOut == nullptr || hOut == INVALID_HANDLE_VALUE) return 0;
   std::string strText = JoinWithCrLf(aPieces, nPieces);
   DWORD dwMode = 0;
   DWORD dwError = GetConsoleMode(hOut, &dwMode)
