@@ -28,9 +28,10 @@ const char* const* PlatformUtf8Arguments(int argc, const wchar_t* const* argv);
 // editing keys the prefix 224 instead.
 
 // Takes the console keyboard for reading keys without echo. False when the
-// process has no console keyboard, or when it runs in the background; then
-// no key is ever waiting. With bMayStop a background job first stops, as a
-// reader of the terminal does, until it is brought to the foreground.
+// process has no console keyboard that anybody can type on, or when it runs
+// in the background; then no key is ever waiting. With bMayStop a
+// background job first stops, as a reader of the terminal does, until it is
+// brought to the foreground.
 bool PlatformKeyboardOpen(bool bMayStop);
 
 // Stops the terminal echoing what is typed, and changes nothing else: keys

@@ -139,12 +139,50 @@ bool TakeNextKey(bool* pbTook) {
   return false;
 }
 
+// Whether the process's window station is the one a user sees. Services,
+// and scheduled tasks that run whether a user is logged on or not, get one
+// that is not. The function lives in USER32, which is loaded only here, so
+// that no other run pays for it. A station that cannot be asked counts as
+// seen: a wait is never cut short on a guess.
+bool StationVisible() {
+  typedef HWINSTA(WINAPI * TGetStation)();
+  typedef BOOL(WINAPI * TGetInformation)(HANDLE, int, PVOID, DWORD, LPDWORD);
+  HMODULE hUser = LoadLibraryW(L"user32.dll");
+  if (hUser == nullptr) return true;
+  auto fnGetStation =
+      reinterpret_cast<TGetStation>(reinterpret_cast<void (*)()>(
+          GetProcAddress(hUser, "GetProcessWindowStation")));
+  auto fnGetInformation =
+      reinterpret_cast<TGetInformation>(reinterpret_cast<void (*)()>(
+          GetProcAddress(hUser, "GetUserObjectInformationW")));
+  USEROBJECTFLAGS tFlags = {};
+  DWORD dwNeeded = 0;
+  HWINSTA hStation = fnGetStation != nullptr ? fnGetStation() : nullptr;
+  bool bVisible = hStation == nullptr || fnGetInformation == nullptr ||
+                  !fnGetInformation(hStation, UOI_FLAGS, &tFlags, sizeof tFlags,
+                                    &dwNeeded) ||
+                  (tFlags.dwFlags & WSF_VISIBLE) != 0;
+  FreeLibrary(hUser);
+  return bVisible;
+}
+
+// A console that somebody can type into: it has a window (a console window,
+// or the one that Windows Terminal and other ConPTY hosts such as SSH give
+// it) on a window station that a user sees. A console made with
+// CREATE_NO_WINDOW has no window, and nobody could ever press a key there.
+bool ConsoleAttended() {
+  return GetConsoleWindow() != nullptr && StationVisible();
+}
+
 }  // namespace
 
 // ----------------------------------------------------------------- keyboard
 
+// A console that nobody can type into is no keyboard: the waits then go as
+// with no console at all.
 bool PlatformKeyboardOpen(bool) {
   if (g_hConsole != INVALID_HANDLE_VALUE) return true;
+  if (!ConsoleAttended()) return false;
   HANDLE hConsole = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, 0, nullptr);
