@@ -27,6 +27,12 @@ const char* const* PlatformUtf8Arguments(int argc, const wchar_t* const* argv);
 // second code on the next read; a Windows console gives its grey cursor and
 // editing keys the prefix 224 instead.
 
+// Settles whether anybody can type on the console keyboard, before the
+// prompt of a key wait is shown: where asking takes a moment, keys typed
+// in answer to the prompt then meet a wait that is ready for them. Nothing
+// is taken or changed.
+void PlatformKeyboardPrepare();
+
 // Takes the console keyboard for reading keys without echo. False when the
 // process has no console keyboard that anybody can type on, or when it runs
 // in the background; then no key is ever waiting. With bMayStop a

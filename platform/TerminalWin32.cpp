@@ -33,6 +33,9 @@ const DWORD IDLE_REST_MILLIS = 10;
 // input does not stand in for the keyboard.
 HANDLE g_hConsole = INVALID_HANDLE_VALUE;
 
+// Whether somebody can type on the console: 1, 0, or -1 before it is asked.
+int g_nAttended = -1;
+
 // Key codes already taken from the console but not yet delivered: the
 // second code of a special key, and the repeats of a held key.
 const int QUEUE_SIZE = 64;
@@ -178,11 +181,18 @@ bool ConsoleAttended() {
 
 // ----------------------------------------------------------------- keyboard
 
+// Asked once: a console host may take a moment to answer (Wine's starts
+// its desktop then), and the answer does not change.
+void PlatformKeyboardPrepare() {
+  if (g_nAttended < 0) g_nAttended = ConsoleAttended() ? 1 : 0;
+}
+
 // A console that nobody can type into is no keyboard: the waits then go as
 // with no console at all.
 bool PlatformKeyboardOpen(bool) {
   if (g_hConsole != INVALID_HANDLE_VALUE) return true;
-  if (!ConsoleAttended()) return false;
+  PlatformKeyboardPrepare();
+  if (g_nAttended == 0) return false;
   HANDLE hConsole = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, 0, nullptr);

@@ -141,6 +141,8 @@ void RotateAt(long nAtMillis) { g_nRotateAt = nAtMillis; }
 
 }  // namespace fake
 
+void PlatformKeyboardPrepare() {}
+
 bool PlatformKeyboardOpen(bool) {
   if (!KeyboardThere()) {
     g_bOpen = false;  // a keyboard that went away is closed
