@@ -14,7 +14,8 @@
 //     while we hold it): an entry goes only to the file that the log's name
 //     names once the lock is held;
 //   log readers serving a named pipe, and devices (CON, NUL, COM1): written
-//     to as they are, never locked, emptied or cut.
+//     to as they are, never locked, emptied or cut; a pipe whose instances
+//     are all busy is waited for within the caller's bound.
 // What each step promises:
 //   open    append-only for a disk file, a missing one created; nothing
 //           about the file changes; a read-only file is refused.
@@ -72,12 +73,29 @@ bool IsPipePath(const std::wstring& strPath) {
          strLower.compare(nHost, 6, L"\\pipe\\") == 0;
 }
 
+// Opens a device or a pipe for writing. A named pipe whose instances all
+// serve other clients is waited for, as its clients are expected to, until
+// one is free or nWaitMillis have passed; a wait that fails ends the tries
+// after one more.
+HANDLE OpenDevice(const std::wstring& strPath, int nWaitMillis) {
+  long long nDeadline = PlatformSteadyMillis() + nWaitMillis;
+  for (bool bLast = false;;) {
+    HANDLE hDevice = OpenShared(strPath, GENERIC_WRITE, OPEN_EXISTING);
+    if (hDevice != INVALID_HANDLE_VALUE || bLast ||
+        GetLastError() != ERROR_PIPE_BUSY)
+      return hDevice;
+    // A wait of 0 would be the server's default: never asked for.
+    long long nLeft = nDeadline - PlatformSteadyMillis();
+    bLast = nLeft <= 0 || !WaitNamedPipeW(strPath.c_str(), DWORD(nLeft));
+  }
+}
+
 // A disk file opens for appending only, so that the system puts each write
 // at the end of the file as one step and writers that take no lock never
 // overwrite an entry; the right to read comes too where granted, as a lock
 // needs it. Anything else (a named pipe, CON, NUL, a serial port) opens
 // with the right to write, as cmd's >> opens it.
-HANDLE OpenLog(const std::wstring& strPath, DWORD* pdwError) {
+HANDLE OpenLog(const std::wstring& strPath, int nWaitMillis, DWORD* pdwError) {
   *pdwError = ERROR_SUCCESS;
   if (!IsPipePath(strPath)) {
     HANDLE hFile =
@@ -89,7 +107,7 @@ HANDLE OpenLog(const std::wstring& strPath, DWORD* pdwError) {
       return hFile;
     if (hFile != INVALID_HANDLE_VALUE) CloseHandle(hFile);
   }
-  HANDLE hDevice = OpenShared(strPath, GENERIC_WRITE, OPEN_EXISTING);
+  HANDLE hDevice = OpenDevice(strPath, nWaitMillis);
   if (hDevice != INVALID_HANDLE_VALUE && GetFileType(hDevice) != FILE_TYPE_DISK)
     return hDevice;
   if (*pdwError == ERROR_SUCCESS) *pdwError = GetLastError();
@@ -154,10 +172,10 @@ DWORD WriteLogBytes(SLogFile& log, const char* pData, std::size_t nLength) {
 // with blanks in whole or in part: "C:\My Logs"\a.log.
 void PlatformLogPath(CString& strPath) { strPath.Replace("\"", ""); }
 
-int PlatformLogOpen(const char* pszPath, int, SLogFile& log) {
+int PlatformLogOpen(const char* pszPath, int nWaitMillis, SLogFile& log) {
   log = SLogFile();
   DWORD dwError = ERROR_SUCCESS;
-  HANDLE hFile = OpenLog(WidePath(pszPath), &dwError);
+  HANDLE hFile = OpenLog(WidePath(pszPath), nWaitMillis, &dwError);
   if (hFile == INVALID_HANDLE_VALUE) return int(dwError);
   log.nHandle = reinterpret_cast<std::intptr_t>(hFile);
   dwError = NoteFile(log);

@@ -3,6 +3,7 @@
 // feed, is reachable without one.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <sstream>
@@ -76,10 +77,11 @@ bool RunningOnWine() {
 
 // One entry as the log writer hands it over, under the lock when it is
 // free; the log is closed whatever the write did.
-bool Append(const std::string& strPath, const std::string& strData) {
+bool Append(const std::string& strPath, const std::string& strData,
+            int nWaitMillis = 0) {
   SLogFile log;
   SOutPiece tPiece = {strData.data(), strData.size()};
-  if (PlatformLogOpen(strPath.c_str(), 0, log) != 0) return false;
+  if (PlatformLogOpen(strPath.c_str(), nWaitMillis, log) != 0) return false;
   PlatformLogLock(log);
   int nError = PlatformLogBegin(log, false);
   if (nError == 0) nError = PlatformLogWrite(log, &tPiece, 1);
@@ -262,6 +264,47 @@ TEST(Win32Targets, NamedPipeReaderGetsTheEntry) {
   reader.join();
   CloseHandle(hServer);
   EXPECT_EQ(strGot, "to the pipe\r\n");
+}
+
+// A log reader that serves one client at a time and keeps each for 300 ms:
+// writers that come together wait their turn, and every entry arrives. A
+// client that sends nothing ends the server.
+TEST(Win32Targets, BusyPipeIsWaitedFor) {
+  std::string strPipe =
+      "\\\\.\\pipe\\zarvo-busy-" + std::to_string(GetCurrentProcessId());
+  HANDLE hServer =
+      CreateNamedPipeA(strPipe.c_str(), PIPE_ACCESS_INBOUND,
+                       PIPE_TYPE_BYTE | PIPE_WAIT, 1, 0, 4096, 0, nullptr);
+  ASSERT_NE(hServer, INVALID_HANDLE_VALUE);
+  std::string strGot;
+  std::thread server([hServer, &strGot] {
+    for (bool bEntry = true; bEntry;) {
+      ConnectNamedPipe(hServer, nullptr);
+      Sleep(300);
+      std::size_t nBefore = strGot.size();
+      char abBuffer[256];
+      DWORD dwRead = 0;
+      while (ReadFile(hServer, abBuffer, sizeof abBuffer, &dwRead, nullptr))
+        strGot.append(abBuffer, dwRead);
+      bEntry = strGot.size() > nBefore;
+      DisconnectNamedPipe(hServer);
+    }
+  });
+  std::vector<std::thread> aWriters;
+  std::atomic<int> nLost(0);
+  for (char chEntry : {'A', 'B', 'C'})
+    aWriters.emplace_back([&strPipe, &nLost, chEntry] {
+      if (!Append(strPipe, std::string(1, chEntry), 10000)) ++nLost;
+    });
+  for (std::thread& writer : aWriters) writer.join();
+  WaitNamedPipeA(strPipe.c_str(), 60000);
+  CloseHandle(CreateFileA(strPipe.c_str(), GENERIC_WRITE, 0, nullptr,
+                          OPEN_EXISTING, 0, nullptr));
+  server.join();
+  CloseHandle(hServer);
+  EXPECT_EQ(nLost.load(), 0);
+  std::sort(strGot.begin(), strGot.end());
+  EXPECT_EQ(strGot, "ABC");
 }
 
 // ------------------------------------------------------------- environment
