@@ -1,0 +1,8 @@
+@echo off
+rem Started as unattended callers start it: a console without a window has
+rem nobody to press a key, and no standard output is nowhere to show.
+set ZARVO_LOG=%CD%\run.log
+launcher nowindow zarvo.exe /P
+launcher nowindow zarvo.exe /P:2 /E:4
+launcher detached zarvo.exe detached
+launcher nohandles zarvo.exe "no handles"
