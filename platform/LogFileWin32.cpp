@@ -15,7 +15,9 @@
 //     names once the lock is held;
 //   log readers serving a named pipe, and devices (CON, NUL, COM1): written
 //     to as they are, never locked, emptied or cut; a pipe whose instances
-//     are all busy is waited for within the caller's bound.
+//     are all busy is waited for within the caller's bound, and a console
+//     (CON, CONOUT$) gets characters, as the display does, not bytes that
+//     it would read in its code page.
 // What each step promises:
 //   open    append-only for a disk file, a missing one created; nothing
 //           about the file changes; a read-only file is refused.
@@ -116,11 +118,46 @@ HANDLE OpenLog(const std::wstring& strPath, int nWaitMillis, DWORD* pdwError) {
   return INVALID_HANDLE_VALUE;
 }
 
+// The bytes of a character that a write request split, until its rest
+// comes with the next one; a console takes whole characters only.
+std::string g_strConsoleTail;
+
+// The length of the text without a last character that is not yet whole.
+std::size_t WholeLength(const std::string& strText) {
+  std::size_t nLead = strText.size();
+  for (int k = 0; k < 3 && nLead > 0 && (strText[nLead - 1] & 0xC0) == 0x80;
+       ++k)
+    --nLead;
+  if (nLead == 0) return strText.size();
+  unsigned char bLead = static_cast<unsigned char>(strText[nLead - 1]);
+  std::size_t nNeeded = bLead >= 0xF0 ? 4 : bLead >= 0xE0 ? 3 : 2;
+  bool bShort = bLead >= 0xC0 && strText.size() - (nLead - 1) < nNeeded;
+  return bShort ? nLead - 1 : strText.size();
+}
+
+// Hands the pieces to a console as characters, a split one kept back.
+DWORD WriteLogConsole(const SLogFile& log, const SOutPiece* aPieces,
+                      int nPieces) {
+  std::string strText;
+  strText.swap(g_strConsoleTail);
+  for (int i = 0; i < nPieces; ++i)
+    strText.append(aPieces[i].pData, aPieces[i].nLength);
+  g_strConsoleTail = strText.substr(WholeLength(strText));
+  strText.resize(strText.size() - g_strConsoleTail.size());
+  return WriteConsoleText(LogHandle(log), strText);
+}
+
 // Notes which file the handle holds. A read-only file is never written:
 // Windows refuses it the append-only open already, and Wine run by root,
 // which would not, is refused here.
 DWORD NoteFile(SLogFile& log) {
   log.bDisk = GetFileType(LogHandle(log)) == FILE_TYPE_DISK;
+  // A console takes a write of nothing through its own interface. (It would
+  // tell its mode only to a handle with the right to read, which CON cannot
+  // be opened with for writing.)
+  DWORD dwNone = 0;
+  log.bConsole =
+      !log.bDisk && WriteConsoleW(LogHandle(log), L"", 0, &dwNone, nullptr);
   BY_HANDLE_FILE_INFORMATION tInfo;
   if (!log.bDisk || !GetFileInformationByHandle(LogHandle(log), &tInfo))
     return ERROR_SUCCESS;
@@ -230,6 +267,7 @@ int PlatformLogBegin(SLogFile& log, bool bEmpty) {
 // joined first, so such an entry still lands in one request. Larger ones
 // go one piece at a time, to keep the memory a huge entry needs bounded.
 int PlatformLogWrite(SLogFile& log, const SOutPiece* aPieces, int nPieces) {
+  if (log.bConsole) return int(WriteLogConsole(log, aPieces, nPieces));
   const std::size_t JOIN_LIMIT = 256 * 1024;
   std::size_t nTotal = 0;
   for (int i = 0; i < nPieces; ++i) nTotal += aPieces[i].nLength;
@@ -252,7 +290,11 @@ int PlatformLogWrite(SLogFile& log, const SOutPiece* aPieces, int nPieces) {
   return int(dwError);
 }
 
+// What a console was still owed of a split character shows as U+FFFD.
 int PlatformLogClose(SLogFile& log, bool bTakeBack) {
+  if (log.bConsole && !g_strConsoleTail.empty())
+    WriteConsoleText(LogHandle(log), g_strConsoleTail);
+  g_strConsoleTail.clear();
   if (bTakeBack && log.bDisk && log.bLocked && log.nWritten > 0 &&
       LogLength(log) == log.nStart + log.nWritten)
     CutLog(log, log.nStart);

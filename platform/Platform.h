@@ -125,6 +125,7 @@ void PlatformLogPath(CString& strPath);
 struct SLogFile {
   std::intptr_t nHandle;   // the system's descriptor or handle
   bool bDisk;              // a file on a disk, not a device or a pipe
+  bool bConsole;           // a console, which takes characters, not bytes
   bool bLocked;            // other writers that lock it wait meanwhile
   std::uint64_t nVolume;   // which file it is: its device or volume,
   std::uint64_t nIndex;    // and its inode or file index there

@@ -204,8 +204,9 @@ bool IsClosedPipe(DWORD dwError) {
          dwError == ERROR_PIPE_NOT_CONNECTED;
 }
 
-// A console takes the text as UTF-16, which shows every character
-// whatever its code page; 0, or the system's error code.
+}  // namespace
+
+// The display and a console that is the log both write through here.
 DWORD WriteConsoleText(HANDLE hConsole, const std::string& strText) {
   std::wstring strWide = WideFromUtf8(strText.data(), strText.size());
   return WriteAll(
@@ -215,8 +216,6 @@ DWORD WriteConsoleText(HANDLE hConsole, const std::string& strText) {
                FALSE;
       });
 }
-
-}  // namespace
 
 // The pieces are joined into the one buffer that one write call takes. A
 // process started with no standard handle at all (detached, or by a GUI
