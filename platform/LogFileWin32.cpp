@@ -206,8 +206,14 @@ DWORD WriteLogBytes(SLogFile& log, const char* pData, std::size_t nLength) {
 }  // namespace
 
 // No Windows file name holds a double quote, and cmd users quote a path
-// with blanks in whole or in part: "C:\My Logs"\a.log.
-void PlatformLogPath(CString& strPath) { strPath.Replace("\"", ""); }
+// with blanks in whole or in part: "C:\My Logs"\a.log. Nor is any name
+// blanks only: a value such as that of "set ZARVO_LOG= " means no log.
+void PlatformLogPath(CString& strPath) {
+  strPath.Replace("\"", "");
+  CString strBare(strPath);
+  strBare.Trim(" \t");
+  if (strBare.IsEmpty()) strPath.Empty();
+}
 
 int PlatformLogOpen(const char* pszPath, int nWaitMillis, SLogFile& log) {
   log = SLogFile();

@@ -104,6 +104,10 @@ void PlatformWriteStderr(const CString& strLine);
 // The system's own text for one of its error numbers, without a line end.
 CString PlatformErrorText(int nError);
 
+// A path as a report names it: on Windows in double quotes when it begins
+// or ends with a blank, which would not show otherwise; elsewhere as it is.
+CString PlatformReportPath(const CString& strPath);
+
 // -------------------------------------------------------------- environment
 
 // The value of an environment variable; false (and "") when it is not set.
@@ -117,7 +121,7 @@ bool PlatformGetEnv(const char* pszName, CString& strValue);
 
 // The log's path as the file functions take it: on Windows without the
 // double quotes that cmd users put around a path (no file name holds one),
-// elsewhere as it is.
+// and "" (no log) for blanks only; elsewhere as it is.
 void PlatformLogPath(CString& strPath);
 
 // The log while one entry goes to it, from PlatformLogOpen to

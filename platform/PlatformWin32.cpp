@@ -252,6 +252,15 @@ CString PlatformErrorText(int nError) {
   return strText;
 }
 
+// No Windows file name holds a double quote, so quotes mark the ends of a
+// path unmistakably where a blank would not show.
+CString PlatformReportPath(const CString& strPath) {
+  CString strBare(strPath);
+  strBare.Trim(" \t");
+  if (strBare.GetLength() == strPath.GetLength()) return strPath;
+  return "\"" + strPath + "\"";
+}
+
 // ------------------------------------------------------------ process start
 
 const char* const* PlatformUtf8Arguments(int argc, const wchar_t* const* argv) {

@@ -246,6 +246,8 @@ bool PlatformGetEnv(const char* pszName, CString& strValue) {
 
 void PlatformLogPath(CString&) {}
 
+CString PlatformReportPath(const CString& strPath) { return strPath; }
+
 namespace {
 
 // A rotator that was due renames the log to NAME.1 and starts an empty
