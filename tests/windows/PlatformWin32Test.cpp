@@ -244,51 +244,54 @@ TEST(Win32Text, Utf16BecomesUtf8) {
 
 // -------------------------------------------------------------- targets
 
+// A pipe that a log reader serves one client at a time, as \\.\pipe\NAME.
+std::string PipeName(const char* pszName) {
+  return "\\\\.\\pipe\\zarvo-" + std::string(pszName) +
+         std::to_string(GetCurrentProcessId());
+}
+HANDLE ServePipe(const std::string& strPipe) {
+  return CreateNamedPipeA(strPipe.c_str(), PIPE_ACCESS_INBOUND,
+                          PIPE_TYPE_BYTE | PIPE_WAIT, 1, 0, 4096, 0, nullptr);
+}
+
+// Waits for the next client, keeps it nHoldMillis, and reads what it sends
+// until it leaves; then the pipe is free for the next one.
+std::string ServeClient(HANDLE hServer, DWORD nHoldMillis) {
+  ConnectNamedPipe(hServer, nullptr);
+  Sleep(nHoldMillis);
+  std::string strGot;
+  char abBuffer[256];
+  DWORD dwRead = 0;
+  while (ReadFile(hServer, abBuffer, sizeof abBuffer, &dwRead, nullptr))
+    strGot.append(abBuffer, dwRead);
+  DisconnectNamedPipe(hServer);
+  return strGot;
+}
+
 // A named pipe that a log reader serves gets the entry.
 TEST(Win32Targets, NamedPipeReaderGetsTheEntry) {
-  std::string strPipe =
-      "\\\\.\\pipe\\zarvo-test-" + std::to_string(GetCurrentProcessId());
-  HANDLE hServer =
-      CreateNamedPipeA(strPipe.c_str(), PIPE_ACCESS_INBOUND,
-                       PIPE_TYPE_BYTE | PIPE_WAIT, 1, 0, 4096, 0, nullptr);
+  std::string strPipe = PipeName("test-");
+  HANDLE hServer = ServePipe(strPipe);
   ASSERT_NE(hServer, INVALID_HANDLE_VALUE);
   std::string strGot;
-  std::thread reader([hServer, &strGot] {
-    ConnectNamedPipe(hServer, nullptr);
-    char abBuffer[256];
-    DWORD dwRead = 0;
-    while (ReadFile(hServer, abBuffer, sizeof abBuffer, &dwRead, nullptr))
-      strGot.append(abBuffer, dwRead);
-  });
+  std::thread reader([hServer, &strGot] { strGot = ServeClient(hServer, 0); });
   EXPECT_TRUE(Append(strPipe, "to the pipe\r\n"));
   reader.join();
   CloseHandle(hServer);
   EXPECT_EQ(strGot, "to the pipe\r\n");
 }
 
-// A log reader that serves one client at a time and keeps each for 300 ms:
-// writers that come together wait their turn, and every entry arrives. A
-// client that sends nothing ends the server.
+// A log reader that keeps each client for 300 ms: writers that come
+// together wait their turn, and every entry arrives. A client that sends
+// nothing ends the server.
 TEST(Win32Targets, BusyPipeIsWaitedFor) {
-  std::string strPipe =
-      "\\\\.\\pipe\\zarvo-busy-" + std::to_string(GetCurrentProcessId());
-  HANDLE hServer =
-      CreateNamedPipeA(strPipe.c_str(), PIPE_ACCESS_INBOUND,
-                       PIPE_TYPE_BYTE | PIPE_WAIT, 1, 0, 4096, 0, nullptr);
+  std::string strPipe = PipeName("busy-");
+  HANDLE hServer = ServePipe(strPipe);
   ASSERT_NE(hServer, INVALID_HANDLE_VALUE);
   std::string strGot;
   std::thread server([hServer, &strGot] {
-    for (bool bEntry = true; bEntry;) {
-      ConnectNamedPipe(hServer, nullptr);
-      Sleep(300);
-      std::size_t nBefore = strGot.size();
-      char abBuffer[256];
-      DWORD dwRead = 0;
-      while (ReadFile(hServer, abBuffer, sizeof abBuffer, &dwRead, nullptr))
-        strGot.append(abBuffer, dwRead);
-      bEntry = strGot.size() > nBefore;
-      DisconnectNamedPipe(hServer);
-    }
+    for (std::string strEntry = "-"; !strEntry.empty(); strGot += strEntry)
+      strEntry = ServeClient(hServer, 300);
   });
   std::vector<std::thread> aWriters;
   std::atomic<int> nLost(0);
