@@ -1,7 +1,6 @@
-// Starts a program as unattended callers do and prints "exit N"; one that
-// has not ended within 60 s is ended with 259 (STILL_ACTIVE).
-//   launcher nowindow PROGRAM ARGS...   CREATE_NO_WINDOW: a windowless console
-//   launcher detached PROGRAM ARGS...   DETACHED_PROCESS, no standard handles
+// Starts a program as unattended callers do and prints "exit N", 259 for one
+// that it had to end after 60 s: launcher nowindow|detached PROGRAM ARGS...
+// (CREATE_NO_WINDOW; DETACHED_PROCESS with no standard handles).
 #include <windows.h>
 
 #include <cstdio>

@@ -1,6 +1,5 @@
 @echo off
-rem Run as unattended callers run it, and with a ZARVO_LOG left blank (the
-rem blank after = is meant), then naming a path that ends in a blank.
+rem Run unattended; ZARVO_LOG blank (meant), then ending in a blank.
 set ZARVO_LOG=%CD%\run.log
 launcher nowindow zarvo.exe /P
 launcher nowindow zarvo.exe /P:2 /E:4
