@@ -119,8 +119,10 @@ HANDLE OpenLog(const std::wstring& strPath, int nWaitMillis, DWORD* pdwError) {
 }
 
 // The bytes of a character that a write request split, until its rest
-// comes with the next one; a console takes whole characters only.
-std::string g_strConsoleTail;
+// comes with the next one; a console takes whole characters only. Plain
+// data, so that no run pays for it at start.
+char g_achConsoleTail[4];
+std::size_t g_nConsoleTail = 0;
 
 // The length of the text without a last character that is not yet whole.
 std::size_t WholeLength(const std::string& strText) {
@@ -138,12 +140,13 @@ std::size_t WholeLength(const std::string& strText) {
 // Hands the pieces to a console as characters, a split one kept back.
 DWORD WriteLogConsole(const SLogFile& log, const SOutPiece* aPieces,
                       int nPieces) {
-  std::string strText;
-  strText.swap(g_strConsoleTail);
+  std::string strText(g_achConsoleTail, g_nConsoleTail);
   for (int i = 0; i < nPieces; ++i)
     strText.append(aPieces[i].pData, aPieces[i].nLength);
-  g_strConsoleTail = strText.substr(WholeLength(strText));
-  strText.resize(strText.size() - g_strConsoleTail.size());
+  std::size_t nWhole = WholeLength(strText);
+  g_nConsoleTail = strText.size() - nWhole;  // at most 3 bytes
+  std::memcpy(g_achConsoleTail, strText.data() + nWhole, g_nConsoleTail);
+  strText.resize(nWhole);
   return WriteConsoleText(LogHandle(log), strText);
 }
 
@@ -298,9 +301,10 @@ int PlatformLogWrite(SLogFile& log, const SOutPiece* aPieces, int nPieces) {
 
 // What a console was still owed of a split character shows as U+FFFD.
 int PlatformLogClose(SLogFile& log, bool bTakeBack) {
-  if (log.bConsole && !g_strConsoleTail.empty())
-    WriteConsoleText(LogHandle(log), g_strConsoleTail);
-  g_strConsoleTail.clear();
+  if (log.bConsole && g_nConsoleTail > 0)
+    WriteConsoleText(LogHandle(log),
+                     std::string(g_achConsoleTail, g_nConsoleTail));
+  g_nConsoleTail = 0;
   if (bTakeBack && log.bDisk && log.bLocked && log.nWritten > 0 &&
       LogLength(log) == log.nStart + log.nWritten)
     CutLog(log, log.nStart);
