@@ -131,6 +131,9 @@ int CEchoApp::Run(int argc, const char* const* argv) {
   bool bDisplayed = false;
   int nLogStatus = 0;
   bool bWait = !m_strTimer.IsEmpty() || m_bPause;
+  // Whether anybody can press a key is settled before the message shows,
+  // so that keys typed in answer to it meet a wait that is ready for them.
+  if (m_bPause) PlatformKeyboardPrepare();
   // Skipped only when no message was given and /E: carries a value.
   if (m_bMessage || m_strErrorLevel.IsEmpty()) {
     if (m_bFormat) FormatMessageText();

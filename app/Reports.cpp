@@ -177,7 +177,8 @@ CString Printable(const CString& strText) {
 
 // Locks held past the wait, then the entry lost, as they happened.
 void CEchoApp::ShowLogReports() {
-  CString strLog = "the log file " + Printable(m_strLogFile);
+  CString strLog =
+      "the log file " + Printable(PlatformReportPath(m_strLogFile));
   if (m_bLogUnlocked)
     PlatformWriteStderr(g_strProgramName + ": " + strLog +
                         " stayed locked for " + CString(LOG_WAIT_SECONDS) +

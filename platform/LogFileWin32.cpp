@@ -14,7 +14,10 @@
 //     while we hold it): an entry goes only to the file that the log's name
 //     names once the lock is held;
 //   log readers serving a named pipe, and devices (CON, NUL, COM1): written
-//     to as they are, never locked, emptied or cut.
+//     to as they are, never locked, emptied or cut; a pipe whose instances
+//     are all busy is waited for within the caller's bound, and a console
+//     (CON, CONOUT$) gets characters, as the display does, not bytes that
+//     it would read in its code page.
 // What each step promises:
 //   open    append-only for a disk file, a missing one created; nothing
 //           about the file changes; a read-only file is refused.
@@ -72,12 +75,29 @@ bool IsPipePath(const std::wstring& strPath) {
          strLower.compare(nHost, 6, L"\\pipe\\") == 0;
 }
 
+// Opens a device or a pipe for writing. A named pipe whose instances all
+// serve other clients is waited for, as its clients are expected to, until
+// one is free or nWaitMillis have passed; a wait that fails ends the tries
+// after one more.
+HANDLE OpenDevice(const std::wstring& strPath, int nWaitMillis) {
+  long long nDeadline = PlatformSteadyMillis() + nWaitMillis;
+  for (bool bLast = false;;) {
+    HANDLE hDevice = OpenShared(strPath, GENERIC_WRITE, OPEN_EXISTING);
+    if (hDevice != INVALID_HANDLE_VALUE || bLast ||
+        GetLastError() != ERROR_PIPE_BUSY)
+      return hDevice;
+    // A wait of 0 would be the server's default: never asked for.
+    long long nLeft = nDeadline - PlatformSteadyMillis();
+    bLast = nLeft <= 0 || !WaitNamedPipeW(strPath.c_str(), DWORD(nLeft));
+  }
+}
+
 // A disk file opens for appending only, so that the system puts each write
 // at the end of the file as one step and writers that take no lock never
 // overwrite an entry; the right to read comes too where granted, as a lock
 // needs it. Anything else (a named pipe, CON, NUL, a serial port) opens
 // with the right to write, as cmd's >> opens it.
-HANDLE OpenLog(const std::wstring& strPath, DWORD* pdwError) {
+HANDLE OpenLog(const std::wstring& strPath, int nWaitMillis, DWORD* pdwError) {
   *pdwError = ERROR_SUCCESS;
   if (!IsPipePath(strPath)) {
     HANDLE hFile =
@@ -89,7 +109,7 @@ HANDLE OpenLog(const std::wstring& strPath, DWORD* pdwError) {
       return hFile;
     if (hFile != INVALID_HANDLE_VALUE) CloseHandle(hFile);
   }
-  HANDLE hDevice = OpenShared(strPath, GENERIC_WRITE, OPEN_EXISTING);
+  HANDLE hDevice = OpenDevice(strPath, nWaitMillis);
   if (hDevice != INVALID_HANDLE_VALUE && GetFileType(hDevice) != FILE_TYPE_DISK)
     return hDevice;
   if (*pdwError == ERROR_SUCCESS) *pdwError = GetLastError();
@@ -98,11 +118,49 @@ HANDLE OpenLog(const std::wstring& strPath, DWORD* pdwError) {
   return INVALID_HANDLE_VALUE;
 }
 
+// The bytes of a character that a write request split, until its rest
+// comes with the next one; a console takes whole characters only. Plain
+// data, so that no run pays for it at start.
+char g_achConsoleTail[4];
+std::size_t g_nConsoleTail = 0;
+
+// The length of the text without a last character that is not yet whole.
+std::size_t WholeLength(const std::string& strText) {
+  std::size_t nLead = strText.size();
+  for (int k = 0; k < 3 && nLead > 0 && (strText[nLead - 1] & 0xC0) == 0x80;
+       ++k)
+    --nLead;
+  if (nLead == 0) return strText.size();
+  unsigned char bLead = static_cast<unsigned char>(strText[nLead - 1]);
+  std::size_t nNeeded = bLead >= 0xF0 ? 4 : bLead >= 0xE0 ? 3 : 2;
+  bool bShort = bLead >= 0xC0 && strText.size() - (nLead - 1) < nNeeded;
+  return bShort ? nLead - 1 : strText.size();
+}
+
+// Hands the pieces to a console as characters, a split one kept back.
+DWORD WriteLogConsole(const SLogFile& log, const SOutPiece* aPieces,
+                      int nPieces) {
+  std::string strText(g_achConsoleTail, g_nConsoleTail);
+  for (int i = 0; i < nPieces; ++i)
+    strText.append(aPieces[i].pData, aPieces[i].nLength);
+  std::size_t nWhole = WholeLength(strText);
+  g_nConsoleTail = strText.size() - nWhole;  // at most 3 bytes
+  std::memcpy(g_achConsoleTail, strText.data() + nWhole, g_nConsoleTail);
+  strText.resize(nWhole);
+  return WriteConsoleText(LogHandle(log), strText);
+}
+
 // Notes which file the handle holds. A read-only file is never written:
 // Windows refuses it the append-only open already, and Wine run by root,
 // which would not, is refused here.
 DWORD NoteFile(SLogFile& log) {
   log.bDisk = GetFileType(LogHandle(log)) == FILE_TYPE_DISK;
+  // A console takes a write of nothing through its own interface. (It would
+  // tell its mode only to a handle with the right to read, which CON cannot
+  // be opened with for writing.)
+  DWORD dwNone = 0;
+  log.bConsole =
+      !log.bDisk && WriteConsoleW(LogHandle(log), L"", 0, &dwNone, nullptr);
   BY_HANDLE_FILE_INFORMATION tInfo;
   if (!log.bDisk || !GetFileInformationByHandle(LogHandle(log), &tInfo))
     return ERROR_SUCCESS;
@@ -151,13 +209,19 @@ DWORD WriteLogBytes(SLogFile& log, const char* pData, std::size_t nLength) {
 }  // namespace
 
 // No Windows file name holds a double quote, and cmd users quote a path
-// with blanks in whole or in part: "C:\My Logs"\a.log.
-void PlatformLogPath(CString& strPath) { strPath.Replace("\"", ""); }
+// with blanks in whole or in part: "C:\My Logs"\a.log. Nor is any name
+// blanks only: a value such as that of "set ZARVO_LOG= " means no log.
+void PlatformLogPath(CString& strPath) {
+  strPath.Replace("\"", "");
+  CString strBare(strPath);
+  strBare.Trim(" \t");
+  if (strBare.IsEmpty()) strPath.Empty();
+}
 
-int PlatformLogOpen(const char* pszPath, int, SLogFile& log) {
+int PlatformLogOpen(const char* pszPath, int nWaitMillis, SLogFile& log) {
   log = SLogFile();
   DWORD dwError = ERROR_SUCCESS;
-  HANDLE hFile = OpenLog(WidePath(pszPath), &dwError);
+  HANDLE hFile = OpenLog(WidePath(pszPath), nWaitMillis, &dwError);
   if (hFile == INVALID_HANDLE_VALUE) return int(dwError);
   log.nHandle = reinterpret_cast<std::intptr_t>(hFile);
   dwError = NoteFile(log);
@@ -212,6 +276,7 @@ int PlatformLogBegin(SLogFile& log, bool bEmpty) {
 // joined first, so such an entry still lands in one request. Larger ones
 // go one piece at a time, to keep the memory a huge entry needs bounded.
 int PlatformLogWrite(SLogFile& log, const SOutPiece* aPieces, int nPieces) {
+  if (log.bConsole) return int(WriteLogConsole(log, aPieces, nPieces));
   const std::size_t JOIN_LIMIT = 256 * 1024;
   std::size_t nTotal = 0;
   for (int i = 0; i < nPieces; ++i) nTotal += aPieces[i].nLength;
@@ -234,7 +299,12 @@ int PlatformLogWrite(SLogFile& log, const SOutPiece* aPieces, int nPieces) {
   return int(dwError);
 }
 
+// What a console was still owed of a split character shows as U+FFFD.
 int PlatformLogClose(SLogFile& log, bool bTakeBack) {
+  if (log.bConsole && g_nConsoleTail > 0)
+    WriteConsoleText(LogHandle(log),
+                     std::string(g_achConsoleTail, g_nConsoleTail));
+  g_nConsoleTail = 0;
   if (bTakeBack && log.bDisk && log.bLocked && log.nWritten > 0 &&
       LogLength(log) == log.nStart + log.nWritten)
     CutLog(log, log.nStart);

@@ -9,8 +9,9 @@
 enum { STREAM_STDOUT = 1, STREAM_STDERR = 2 };
 
 // Writes the pieces, in order, to one of the two streams in one write
-// request, going on after a short write until all is out. 0 when it is, or
-// when the reader has closed the pipe (the rest is dropped); else the
+// request, going on after a short write until all is out. 0 when it is,
+// when the reader has closed the pipe (the rest is dropped), or when the
+// process was given no such stream at all (nothing is written); else the
 // system's error number.
 int PlatformWritePieces(int nStream, const SOutPiece* aPieces, int nPieces);
 

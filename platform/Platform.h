@@ -27,10 +27,17 @@ const char* const* PlatformUtf8Arguments(int argc, const wchar_t* const* argv);
 // second code on the next read; a Windows console gives its grey cursor and
 // editing keys the prefix 224 instead.
 
+// Settles whether anybody can type on the console keyboard, before the
+// prompt of a key wait is shown: where asking takes a moment, keys typed
+// in answer to the prompt then meet a wait that is ready for them. Nothing
+// is taken or changed.
+void PlatformKeyboardPrepare();
+
 // Takes the console keyboard for reading keys without echo. False when the
-// process has no console keyboard, or when it runs in the background; then
-// no key is ever waiting. With bMayStop a background job first stops, as a
-// reader of the terminal does, until it is brought to the foreground.
+// process has no console keyboard that anybody can type on, or when it runs
+// in the background; then no key is ever waiting. With bMayStop a
+// background job first stops, as a reader of the terminal does, until it is
+// brought to the foreground.
 bool PlatformKeyboardOpen(bool bMayStop);
 
 // Stops the terminal echoing what is typed, and changes nothing else: keys
@@ -97,6 +104,10 @@ void PlatformWriteStderr(const CString& strLine);
 // The system's own text for one of its error numbers, without a line end.
 CString PlatformErrorText(int nError);
 
+// A path as a report names it: on Windows in double quotes when it begins
+// or ends with a blank, which would not show otherwise; elsewhere as it is.
+CString PlatformReportPath(const CString& strPath);
+
 // -------------------------------------------------------------- environment
 
 // The value of an environment variable; false (and "") when it is not set.
@@ -110,7 +121,7 @@ bool PlatformGetEnv(const char* pszName, CString& strValue);
 
 // The log's path as the file functions take it: on Windows without the
 // double quotes that cmd users put around a path (no file name holds one),
-// elsewhere as it is.
+// and "" (no log) for blanks only; elsewhere as it is.
 void PlatformLogPath(CString& strPath);
 
 // The log while one entry goes to it, from PlatformLogOpen to
@@ -118,6 +129,7 @@ void PlatformLogPath(CString& strPath);
 struct SLogFile {
   std::intptr_t nHandle;   // the system's descriptor or handle
   bool bDisk;              // a file on a disk, not a device or a pipe
+  bool bConsole;           // a console, which takes characters, not bytes
   bool bLocked;            // other writers that lock it wait meanwhile
   std::uint64_t nVolume;   // which file it is: its device or volume,
   std::uint64_t nIndex;    // and its inode or file index there

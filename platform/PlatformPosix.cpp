@@ -102,6 +102,10 @@ int PlatformWritePieces(int nStream, const SOutPiece* aPieces, int nPieces) {
 
 CString PlatformErrorText(int nError) { return CString(std::strerror(nError)); }
 
+// A file name may begin or end with a blank here; the report shows it as
+// it is.
+CString PlatformReportPath(const CString& strPath) { return strPath; }
+
 // -------------------------------------------------------------------- clock
 
 std::time_t PlatformNow() {

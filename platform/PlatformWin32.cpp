@@ -204,8 +204,9 @@ bool IsClosedPipe(DWORD dwError) {
          dwError == ERROR_PIPE_NOT_CONNECTED;
 }
 
-// A console takes the text as UTF-16, which shows every character
-// whatever its code page; 0, or the system's error code.
+}  // namespace
+
+// The display and a console that is the log both write through here.
 DWORD WriteConsoleText(HANDLE hConsole, const std::string& strText) {
   std::wstring strWide = WideFromUtf8(strText.data(), strText.size());
   return WriteAll(
@@ -216,14 +217,14 @@ DWORD WriteConsoleText(HANDLE hConsole, const std::string& strText) {
       });
 }
 
-}  // namespace
-
-// The pieces are joined into the one buffer that one write call takes.
+// The pieces are joined into the one buffer that one write call takes. A
+// process started with no standard handle at all (detached, or by a GUI
+// program or a service) has nowhere to show the text: that is no failure,
+// as a handle that exists and refuses it is.
 int PlatformWritePieces(int nStream, const SOutPiece* aPieces, int nPieces) {
   HANDLE hOut = GetStdHandle(nStream == STREAM_STDERR ? STD_ERROR_HANDLE
                                                       : STD_OUTPUT_HANDLE);
-  if (hOut == nullptr || hOut == INVALID_HANDLE_VALUE)
-    return int(ERROR_INVALID_HANDLE);
+  if (hOut == nullptr || hOut == INVALID_HANDLE_VALUE) return 0;
   std::string strText = JoinWithCrLf(aPieces, nPieces);
   DWORD dwMode = 0;
   DWORD dwError = GetConsoleMode(hOut, &dwMode)
@@ -249,6 +250,15 @@ CString PlatformErrorText(int nError) {
                         : CString("error ") + CString(nError);
   LocalFree(pszText);
   return strText;
+}
+
+// No Windows file name holds a double quote, so quotes mark the ends of a
+// path unmistakably where a blank would not show.
+CString PlatformReportPath(const CString& strPath) {
+  CString strBare(strPath);
+  strBare.Trim(" \t");
+  if (strBare.GetLength() == strPath.GetLength()) return strPath;
+  return "\"" + strPath + "\"";
 }
 
 // ------------------------------------------------------------ process start

@@ -1,5 +1,5 @@
 // What the Windows sources of the platform share: text between the tool's
-// UTF-8 and the system's UTF-16, file paths, and whole writes
+// UTF-8 and the system's UTF-16, file paths, console text and whole writes
 // (PlatformWin32.cpp).
 #ifndef ZARVO_PLATFORM_SHAREDWIN32_H
 #define ZARVO_PLATFORM_SHAREDWIN32_H
@@ -28,6 +28,11 @@ std::wstring ExtendedPath(const std::wstring& strPath);
 
 // A UTF-8 path as the file functions take it.
 std::wstring WidePath(const char* pszPath);
+
+// Writes UTF-8 text to a console through its UTF-16 interface, which shows
+// every character whatever the console's code page; 0, or the system's
+// error code.
+DWORD WriteConsoleText(HANDLE hConsole, const std::string& strText);
 
 // Hands all nLength units to fnWrite in as few calls as the system takes
 // (each call takes up to a chunk and tells how many units it wrote); 0, or

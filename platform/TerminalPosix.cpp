@@ -410,6 +410,9 @@ void Nap(int nMillis) { poll(nullptr, 0, nMillis); }
 
 // ----------------------------------------------------------------- keyboard
 
+// A terminal is asked when it is taken, which answers at once.
+void PlatformKeyboardPrepare() {}
+
 bool PlatformKeyboardOpen(bool bMayStop) {
   return TakeTerminal(MODE_KEYS, bMayStop);
 }

@@ -33,6 +33,9 @@ const DWORD IDLE_REST_MILLIS = 10;
 // input does not stand in for the keyboard.
 HANDLE g_hConsole = INVALID_HANDLE_VALUE;
 
+// Whether somebody can type on the console: 1, 0, or -1 before it is asked.
+int g_nAttended = -1;
+
 // Key codes already taken from the console but not yet delivered: the
 // second code of a special key, and the repeats of a held key.
 const int QUEUE_SIZE = 64;
@@ -139,12 +142,57 @@ bool TakeNextKey(bool* pbTook) {
   return false;
 }
 
+// Whether the process's window station is the one a user sees. Services,
+// and scheduled tasks that run whether a user is logged on or not, get one
+// that is not. The function lives in USER32, which is loaded only here, so
+// that no other run pays for it. A station that cannot be asked counts as
+// seen: a wait is never cut short on a guess.
+bool StationVisible() {
+  typedef HWINSTA(WINAPI * TGetStation)();
+  typedef BOOL(WINAPI * TGetInformation)(HANDLE, int, PVOID, DWORD, LPDWORD);
+  HMODULE hUser = LoadLibraryW(L"user32.dll");
+  if (hUser == nullptr) return true;
+  auto fnGetStation =
+      reinterpret_cast<TGetStation>(reinterpret_cast<void (*)()>(
+          GetProcAddress(hUser, "GetProcessWindowStation")));
+  auto fnGetInformation =
+      reinterpret_cast<TGetInformation>(reinterpret_cast<void (*)()>(
+          GetProcAddress(hUser, "GetUserObjectInformationW")));
+  USEROBJECTFLAGS tFlags = {};
+  DWORD dwNeeded = 0;
+  HWINSTA hStation = fnGetStation != nullptr ? fnGetStation() : nullptr;
+  bool bVisible = hStation == nullptr || fnGetInformation == nullptr ||
+                  !fnGetInformation(hStation, UOI_FLAGS, &tFlags, sizeof tFlags,
+                                    &dwNeeded) ||
+                  (tFlags.dwFlags & WSF_VISIBLE) != 0;
+  FreeLibrary(hUser);
+  return bVisible;
+}
+
+// A console that somebody can type into: it has a window (a console window,
+// or the one that Windows Terminal and other ConPTY hosts such as SSH give
+// it) on a window station that a user sees. A console made with
+// CREATE_NO_WINDOW has no window, and nobody could ever press a key there.
+bool ConsoleAttended() {
+  return GetConsoleWindow() != nullptr && StationVisible();
+}
+
 }  // namespace
 
 // ----------------------------------------------------------------- keyboard
 
+// Asked once: a console host may take a moment to answer (Wine's starts
+// its desktop then), and the answer does not change.
+void PlatformKeyboardPrepare() {
+  if (g_nAttended < 0) g_nAttended = ConsoleAttended() ? 1 : 0;
+}
+
+// A console that nobody can type into is no keyboard: the waits then go as
+// with no console at all.
 bool PlatformKeyboardOpen(bool) {
   if (g_hConsole != INVALID_HANDLE_VALUE) return true;
+  PlatformKeyboardPrepare();
+  if (g_nAttended == 0) return false;
   HANDLE hConsole = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, 0, nullptr);

@@ -141,6 +141,8 @@ void RotateAt(long nAtMillis) { g_nRotateAt = nAtMillis; }
 
 }  // namespace fake
 
+void PlatformKeyboardPrepare() {}
+
 bool PlatformKeyboardOpen(bool) {
   if (!KeyboardThere()) {
     g_bOpen = false;  // a keyboard that went away is closed
@@ -243,6 +245,8 @@ bool PlatformGetEnv(const char* pszName, CString& strValue) {
 }
 
 void PlatformLogPath(CString&) {}
+
+CString PlatformReportPath(const CString& strPath) { return strPath; }
 
 namespace {
 
