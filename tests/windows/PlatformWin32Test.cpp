@@ -162,32 +162,41 @@ TEST(Win32Append, LeavesTheFileClosed) {
   EXPECT_EQ(ReadAll(strLog), "b\r\n");
 }
 
+// Another program's handle of the log, with a lock on the whole file.
+HANDLE LockWholeFile(const std::string& strPath) {
+  HANDLE hLocker =
+      CreateFileA(strPath.c_str(), GENERIC_READ | GENERIC_WRITE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
+  OVERLAPPED tAll = {};
+  EXPECT_TRUE(LockFileEx(hLocker, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD,
+                         MAXDWORD, &tAll));
+  return hLocker;
+}
+
+void UnlockWholeFile(HANDLE hLocker) {
+  OVERLAPPED tAll = {};
+  UnlockFileEx(hLocker, 0, MAXDWORD, MAXDWORD, &tAll);
+  CloseHandle(hLocker);
+}
+
 // A program that locks the whole file keeps the log's lock busy until it
-// lets go, and Windows refuses what is written meanwhile; a log renamed
-// while it was open no longer has the name.
+// lets go; a log renamed while it was open no longer has the name.
 TEST(Win32Append, WholeFileLockerAndRename) {
   TempFolder folder;
   std::string strLog = folder.File("held.log");
   ASSERT_TRUE(Append(strLog, "a\r\n"));
-  HANDLE hLocker =
-      CreateFileA(strLog.c_str(), GENERIC_READ | GENERIC_WRITE,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(hLocker, INVALID_HANDLE_VALUE);
-  OVERLAPPED tAll = {};
-  ASSERT_TRUE(LockFileEx(hLocker, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD,
-                         MAXDWORD, &tAll));
+  HANDLE hLocker = LockWholeFile(strLog);
   SLogFile log;
   ASSERT_EQ(PlatformLogOpen(strLog.c_str(), 0, log), 0);
   EXPECT_EQ(PlatformLogLock(log), LOG_LOCK_BUSY);
   EXPECT_FALSE(log.bLocked);
-  UnlockFileEx(hLocker, 0, MAXDWORD, MAXDWORD, &tAll);
+  UnlockWholeFile(hLocker);
   EXPECT_EQ(PlatformLogLock(log), LOG_LOCK_TAKEN);
   EXPECT_EQ(PlatformLogCheckName(strLog.c_str(), log), 0);
   EXPECT_TRUE(MoveFileA(strLog.c_str(), folder.File("held.1").c_str()));
   EXPECT_EQ(PlatformLogCheckName(strLog.c_str(), log), int(ERROR_FILE_INVALID));
   PlatformLogClose(log, false);
-  CloseHandle(hLocker);
 }
 
 // A program that holds a lock on the whole log for longer than zarvo.exe
@@ -203,13 +212,7 @@ TEST(Win32Append, HeldLockEndsTheWait) {
   TempFolder folder;
   std::string strLog = folder.File("held.log");
   ASSERT_TRUE(Append(strLog, "old\r\n"));
-  HANDLE hHolder =
-      CreateFileA(strLog.c_str(), GENERIC_READ | GENERIC_WRITE,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, 0, nullptr);
-  OVERLAPPED tAll = {};
-  ASSERT_TRUE(LockFileEx(hHolder, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD,
-                         MAXDWORD, &tAll));
+  HANDLE hHolder = LockWholeFile(strLog);
   SECURITY_ATTRIBUTES tInherit = {sizeof tInherit, nullptr, TRUE};
   HANDLE hOut =
       CreateFileA(folder.File("out.txt").c_str(), GENERIC_WRITE,
@@ -235,8 +238,7 @@ TEST(Win32Append, HeldLockEndsTheWait) {
                 .find("held.log stayed locked for 10 s: written without the "
                       "lock\r\n"),
             std::string::npos);
-  UnlockFileEx(hHolder, 0, MAXDWORD, MAXDWORD, &tAll);
-  CloseHandle(hHolder);
+  UnlockWholeFile(hHolder);
   EXPECT_EQ(ReadAll(strLog), RunningOnWine() ? "old\r\nlate\r\n" : "old\r\n");
 }
 
