@@ -38,9 +38,6 @@ int g_nAppendError = 0;
 int g_nAppendCalls = 0;
 std::string g_strOpenLog;  // the name the open log has now; "" when closed
 std::size_t g_nLogStart = 0;
-bool g_bLogLocked = false;
-long g_nLockedUntil = 0;  // others hold the log's locks until then
-long g_nRotateAt = -1;    // -1: never
 long g_nIdlePolls = 0;
 bool g_bEchoOff = false;
 int g_nEchoOffCount = 0;
@@ -97,9 +94,6 @@ void Reset(std::time_t tStart, int nStartMillis) {
   g_nAppendError = 0;
   g_nAppendCalls = 0;
   g_strOpenLog.clear();
-  g_bLogLocked = false;
-  g_nLockedUntil = 0;
-  g_nRotateAt = -1;
   g_nIdlePolls = 0;
   g_bEchoOff = false;
   g_nEchoOffCount = 0;
@@ -136,8 +130,6 @@ int& OpenError() { return g_nOpenError; }
 int& AppendError() { return g_nAppendError; }
 std::map<std::string, std::string>& Files() { return g_mapFiles; }
 int AppendCalls() { return g_nAppendCalls; }
-long& LockedUntil() { return g_nLockedUntil; }
-void RotateAt(long nAtMillis) { g_nRotateAt = nAtMillis; }
 
 }  // namespace fake
 
@@ -248,24 +240,9 @@ void PlatformLogPath(CString&) {}
 
 CString PlatformReportPath(const CString& strPath) { return strPath; }
 
-namespace {
-
-// A rotator that was due renames the log to NAME.1 and starts an empty
-// one; an open log keeps its file under the new name.
-void RotateIfDue(const std::string& strPath) {
-  if (g_nRotateAt < 0 || g_nNowMillis < g_nRotateAt) return;
-  g_nRotateAt = -1;
-  g_mapFiles[strPath + ".1"] = g_mapFiles[strPath];
-  g_mapFiles[strPath] = "";
-  if (g_strOpenLog == strPath) g_strOpenLog = strPath + ".1";
-}
-
-}  // namespace
-
 int PlatformLogOpen(const char* pszPath, int, SLogFile& log) {
   log = SLogFile();
   if (g_nOpenError != 0) return g_nOpenError;
-  RotateIfDue(pszPath);
   g_strOpenLog = pszPath;
   g_mapFiles[g_strOpenLog];
   log.bDisk = true;
@@ -273,19 +250,11 @@ int PlatformLogOpen(const char* pszPath, int, SLogFile& log) {
 }
 
 int PlatformLogLock(SLogFile& log) {
-  if (g_nLockedUntil < 0 || g_nNowMillis < g_nLockedUntil) {
-    CountIdlePoll();
-    return LOG_LOCK_BUSY;
-  }
-  log.bLocked = g_bLogLocked = true;
+  log.bLocked = true;
   return LOG_LOCK_TAKEN;
 }
 
-int PlatformLogCheckName(const char* pszPath, const SLogFile&) {
-  RotateIfDue(pszPath);
-  const int RENAMED = 116;  // what the check answers for a renamed log
-  return g_strOpenLog == pszPath ? 0 : RENAMED;
-}
+int PlatformLogCheckName(const char*, const SLogFile&) { return 0; }
 
 int PlatformLogBegin(SLogFile&, bool bEmpty) {
   if (bEmpty) g_mapFiles[g_strOpenLog].clear();
@@ -308,6 +277,5 @@ int PlatformLogClose(SLogFile& log, bool bTakeBack) {
       strFile.size() == g_nLogStart + log.nWritten)
     strFile.resize(g_nLogStart);
   g_strOpenLog.clear();
-  g_bLogLocked = false;
   return 0;
 }

@@ -67,11 +67,6 @@ int& OpenError();    // every open of a log fails with this error number
 int& AppendError();  // every write fails with this error number, once written
 std::map<std::string, std::string>& Files();
 int AppendCalls();  // write requests
-// Others hold the log's locks until this many milliseconds after the
-// start; -1: for ever.
-long& LockedUntil();
-// At nAtMillis a rotator renames the log to NAME.1 and starts an empty one.
-void RotateAt(long nAtMillis);
 
 }  // namespace fake
 

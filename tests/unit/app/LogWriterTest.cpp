@@ -175,48 +175,4 @@ TEST(LogWriter, EntryRequests) {
   }
 }
 
-// Locks that others hold are waited for up to 10 s, then done without,
-// with one line on standard error; a log renamed meanwhile keeps its
-// lines, and the entry goes to the file that has the log's name.
-TEST(LogWriter, SharedLogWaitsAndFollowsTheName) {
-  struct {
-    const char* pszName;
-    long nLockedUntil;  // -1: for ever
-    long nRotateAt;     // -1: never
-    bool bNewLog;
-    long nElapsed;  // when the entry was written
-    const char* pszLog;
-    const char* pszArchive;  // NAME.1, or null for none
-    bool bReported;
-  } aCases[] = {
-      {"HeldBriefly", 300, -1, false, 319, "old\r\nnew\r\n", nullptr, false},
-      {"HeldForEver", -1, -1, false, 10000, "old\r\nnew\r\n", nullptr, true},
-      {"NewLogRotatedWhileWaiting", 2000, 1000, true, 2047, "new\r\n",
-       "old\r\n", false},
-      {"RotatedWhileHeldForEver", -1, 1000, true, 10000, "new\r\n", "old\r\n",
-       true},
-  };
-  for (const auto& c : aCases) {
-    fake::Reset();
-    fake::SetEnv("ZARVO_LOG", LOG);
-    fake::Files()[LOG] = "old\r\n";
-    fake::LockedUntil() = c.nLockedUntil;
-    fake::RotateAt(c.nRotateAt);
-    CEchoApp app;
-    app.m_strMessage = "new";
-    app.m_bNewLog = c.bNewLog;
-    EXPECT_EQ(app.WriteLog(), 0) << c.pszName;
-    EXPECT_EQ(fake::ElapsedMillis(), c.nElapsed) << c.pszName;
-    EXPECT_EQ(fake::Files()[LOG], c.pszLog) << c.pszName;
-    EXPECT_EQ(fake::Files().count(std::string(LOG) + ".1"),
-              c.pszArchive != nullptr ? 1u : 0u)
-        << c.pszName;
-    if (c.pszArchive != nullptr) {
-      EXPECT_EQ(fake::Files()[std::string(LOG) + ".1"], c.pszArchive)
-          << c.pszName;
-    }
-    EXPECT_EQ(app.m_bLogUnlocked, c.bReported) << c.pszName;
-  }
-}
-
 }  // namespace
