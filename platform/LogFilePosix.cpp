@@ -144,7 +144,9 @@ int PlatformLogOpen(const char* pszPath, int, SLogFile& log) {
   return 0;
 }
 
+// A device or a FIFO is written to as it is, unlocked.
 int PlatformLogLock(SLogFile& log) {
+  if (!log.bDisk) return LOG_LOCK_NONE;
   int nFile = int(log.nHandle);
   bool bFlock = TakesFlock(nFile);
   if (bFlock && flock(nFile, LOCK_EX | LOCK_NB) != 0) {
