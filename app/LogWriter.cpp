@@ -143,17 +143,13 @@ int WriteEntry(SLogFile& log, const CString& strMessage, bool bNoNewline) {
   char* pWhole = nStored > BUFFER_BYTES && nStored <= WHOLE_BYTES
                      ? static_cast<char*>(std::malloc(nStored))
                      : nullptr;
-  int nError = 0;
-  if (pWhole != nullptr) {
-    CEntryWriter writer(log, pWhole, nStored, WHOLE_BYTES + 1);
-    nError = StoreEntry(writer, strMessage, bNoNewline);
-    std::free(pWhole);
-  } else {
-    bool bFits = nStored <= BUFFER_BYTES;
-    CEntryWriter writer(log, abBuffer, BUFFER_BYTES,
-                        bFits ? BUFFER_BYTES + 1 : DIRECT_BYTES);
-    nError = StoreEntry(writer, strMessage, bNoNewline);
-  }
+  std::size_t nCapacity = pWhole != nullptr ? nStored : BUFFER_BYTES;
+  // Built whole, nothing goes uncopied.
+  bool bWhole = nStored <= nCapacity;
+  CEntryWriter writer(log, pWhole != nullptr ? pWhole : abBuffer, nCapacity,
+                      bWhole ? nCapacity + 1 : DIRECT_BYTES);
+  int nError = StoreEntry(writer, strMessage, bNoNewline);
+  std::free(pWhole);
   return nError;
 }
 
