@@ -153,13 +153,8 @@ int CEchoApp::Run(int argc, const char* const* argv) {
   // The line feed still owed to the message comes after the wait, so that
   // the wait takes place on the message's line.
   bool bLineOwed = bDisplayed && !m_bNoNewline && bWait;
-  // A lost or unlocked entry is told at once, on a line of its own: an
-  // open line ends first, and the owed line feed is that ending.
-  if (nLogStatus == STATUS_LOG_LOST || m_bLogUnlocked) {
-    if (bLineOwed || PlatformStdoutMidLine()) WriteLine("");
-    bLineOwed = false;
-    ShowLogReports();
-  }
+  // A lost or unlocked entry is told at once, on standard error alone.
+  if (nLogStatus == STATUS_LOG_LOST || m_bLogUnlocked) ShowLogReports();
 
   if (!m_strTimer.IsEmpty())
     RunTimer();

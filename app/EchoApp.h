@@ -10,7 +10,7 @@ enum {
   STATUS_OK = 0,
   STATUS_SYNTAX = 1,
   STATUS_PROGRAM = 2,
-  STATUS_LOG_FAILED = 3,  // /N could neither empty nor create the log
+  STATUS_LOG_FAILED = 3,  // /N emptied nothing: it could not, or others held it
   STATUS_LOG_LOST = 4,    // the entry is not in the log; m_nLogError says why
   STATUS_TOO_LONG = 6,
   STATUS_HELP = 7

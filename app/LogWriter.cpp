@@ -18,8 +18,31 @@ const std::size_t WHOLE_BYTES = 1 << 20;
 // In a longer entry, a stretch of the message without line feeds at least
 // this long goes to the file straight from the message, uncopied.
 const std::size_t DIRECT_BYTES = 4096;
-// The longest rest between two tries for the log's locks.
-const int LOCK_PAUSE_MILLIS = 64;
+// The longest rest between two tries of a wait for the log.
+const int LONGEST_REST_MILLIS = 64;
+
+// Growing rests between the tries of one wait, up to a deadline on the
+// steady clock: from 1 ms, so that a short wait ends soon after the other
+// side is done, to LONGEST_REST_MILLIS, so that a long one costs no CPU worth
+// measuring.
+class CRests {
+ public:
+  explicit CRests(long long nDeadline) : m_nDeadline(nDeadline), m_nPause(1) {}
+
+  // Sleeps the next rest; false, without sleeping, once the deadline has
+  // passed.
+  bool Rest() {
+    long long nLeft = m_nDeadline - PlatformSteadyMillis();
+    if (nLeft <= 0) return false;
+    PlatformSleep(nLeft < m_nPause ? int(nLeft) : m_nPause);
+    if (m_nPause < LONGEST_REST_MILLIS) m_nPause *= 2;
+    return true;
+  }
+
+ private:
+  long long m_nDeadline;
+  int m_nPause;
+};
 
 // Writes an entry in requests of bounded size while the message is read
 // once: every line feed is stored as carriage return + line feed on the
@@ -90,9 +113,17 @@ void CEntryWriter::Copy(const char* pData, std::size_t nLength) {
   }
 }
 
+// A first request that another program's lock refused, before any byte of
+// the entry went out, waits for that program's turn to end.
 int CEntryWriter::Flush() {
-  if (m_nError == 0 && m_nPieces > 0)
+  CRests rests(m_log.nDeadline);
+  while (m_nError == 0 && m_nPieces > 0) {
     m_nError = PlatformLogWrite(m_log, m_aPieces, m_nPieces);
+    if (m_nError == 0 || m_log.nWritten > 0 ||
+        !PlatformLogWriteMayClear(m_nError) || !rests.Rest())
+      break;
+    m_nError = 0;
+  }
   m_nFill = 0;
   m_nPieces = 0;
   return m_nError;
@@ -153,41 +184,48 @@ int WriteEntry(SLogFile& log, const CString& strMessage, bool bNoNewline) {
   return nError;
 }
 
-// Tries for the log's locks until they are ours or nDeadline (steady
-// milliseconds) has passed. The rests between tries grow from 1 ms, so
-// that a short wait ends soon after the holder lets go and a long one
-// costs no CPU worth measuring.
-int WaitForLocks(SLogFile& log, long long nDeadline) {
-  int nPause = 1;
-  int nLock = PlatformLogLock(log);
-  for (; nLock == LOG_LOCK_BUSY; nLock = PlatformLogLock(log)) {
-    long long nLeft = nDeadline - PlatformSteadyMillis();
-    if (nLeft <= 0) break;
-    PlatformSleep(nLeft < nPause ? int(nLeft) : nPause);
-    if (nPause < LOCK_PAUSE_MILLIS) nPause *= 2;
+// Opens the log, trying again while the error is one that others clear in
+// a moment (a busy target; after a rotation, the new file not there yet).
+int OpenWhenClear(const char* pszPath, bool bMoved, long long nDeadline,
+                  SLogFile& log) {
+  CRests rests(nDeadline);
+  for (;;) {
+    int nError = PlatformLogOpen(pszPath, nDeadline, log);
+    if (nError == 0 || !PlatformLogOpenMayClear(pszPath, nError, bMoved) ||
+        !rests.Rest())
+      return nError;
   }
+}
+
+// Tries for the log's locks until they are ours or the deadline has
+// passed; LOG_LOCK_BUSY then.
+int WaitForLocks(SLogFile& log) {
+  CRests rests(log.nDeadline);
+  int nLock = PlatformLogLock(log);
+  while (nLock == LOG_LOCK_BUSY && rests.Rest()) nLock = PlatformLogLock(log);
   return nLock;
 }
 
-// Opens the log and takes its locks. A file that lost the log's name
-// meanwhile (a rotator renamed or removed it) is let go, and the file that
-// the name now gives is opened instead. Locks still held by others at the
-// deadline are done without (*pbUnlocked); a name that still moves then
-// loses the entry. 0, or the system's error number: then nothing is open.
+// Opens the log and takes its locks, all within LOG_WAIT_SECONDS. A file
+// that lost the log's name meanwhile (a rotator renamed or removed it) is
+// let go, and the file that the name now gives is opened instead; the try
+// that begins past the deadline is the last. Locks still held by others
+// at the deadline are done without (*pbUnlocked). 0, or the system's error
+// number: then nothing is open.
 int OpenLog(const char* pszPath, SLogFile& log, bool* pbUnlocked) {
-  long long nLeft = LOG_WAIT_SECONDS * 1000;
-  long long nDeadline = PlatformSteadyMillis() + nLeft;
-  for (;; nLeft = nDeadline - PlatformSteadyMillis()) {
-    int nError = PlatformLogOpen(pszPath, nLeft > 0 ? int(nLeft) : 0, log);
+  long long nDeadline = PlatformSteadyMillis() + LOG_WAIT_SECONDS * 1000;
+  for (bool bMoved = false;; bMoved = true) {
+    bool bLast = PlatformSteadyMillis() >= nDeadline;
+    int nError = OpenWhenClear(pszPath, bMoved, nDeadline, log);
     if (nError != 0) return nError;
-    int nLock = WaitForLocks(log, nDeadline);
+    int nLock = WaitForLocks(log);
     nError = PlatformLogCheckName(pszPath, log);
     if (nError == 0) {
       *pbUnlocked = nLock == LOG_LOCK_BUSY;
       return 0;
     }
     PlatformLogClose(log, false);
-    if (nLeft <= 0) return nError;
+    if (bLast) return nError;
   }
 }
 
@@ -201,6 +239,12 @@ int CEchoApp::WriteLog() {
   if (m_strLogFile.IsEmpty()) return 0;
   SLogFile log;
   int nError = OpenLog(m_strLogFile.GetString(), log, &m_bLogUnlocked);
+  // Emptying a log that another program still holds would take its lines
+  // from under it (a rotator copying them away): /N then empties nothing.
+  if (nError == 0 && m_bLogUnlocked && m_bNewLog) {
+    PlatformLogClose(log, false);
+    return STATUS_LOG_FAILED;
+  }
   bool bBegun = false;
   if (nError == 0) {
     nError = PlatformLogBegin(log, m_bNewLog);

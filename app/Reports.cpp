@@ -175,13 +175,18 @@ CString Printable(const CString& strText) {
 
 }  // namespace
 
-// Locks held past the wait, then the entry lost, as they happened.
+// Locks held past the wait, then the entry lost, as they happened, on
+// lines of their own. Where standard error shows on the display, an open
+// display line ends first there: standard output keeps its bytes.
 void CEchoApp::ShowLogReports() {
+  if (PlatformStdoutMidLine() && PlatformStderrJoinsStdout())
+    PlatformWriteStderr(CString());
   CString strLog =
       "the log file " + Printable(PlatformReportPath(m_strLogFile));
   if (m_bLogUnlocked)
     PlatformWriteStderr(g_strProgramName + ": " + strLog +
                         " stayed locked for " + CString(LOG_WAIT_SECONDS) +
-                        " s: written without the lock");
+                        (m_bNewLog ? " s: not started afresh"
+                                   : " s: written without the lock"));
   if (m_nLogError != 0) ShowFailure("cannot write to " + strLog, m_nLogError);
 }

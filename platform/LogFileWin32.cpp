@@ -218,16 +218,23 @@ void PlatformLogPath(CString& strPath) {
   if (strBare.IsEmpty()) strPath.Empty();
 }
 
-int PlatformLogOpen(const char* pszPath, int nWaitMillis, SLogFile& log) {
+int PlatformLogOpen(const char* pszPath, long long nDeadline, SLogFile& log) {
   log = SLogFile();
+  log.nDeadline = nDeadline;
+  long long nLeft = nDeadline - PlatformSteadyMillis();
   DWORD dwError = ERROR_SUCCESS;
-  HANDLE hFile = OpenLog(WidePath(pszPath), nWaitMillis, &dwError);
+  HANDLE hFile =
+      OpenLog(WidePath(pszPath), nLeft > 0 ? int(nLeft) : 0, &dwError);
   if (hFile == INVALID_HANDLE_VALUE) return int(dwError);
   log.nHandle = reinterpret_cast<std::intptr_t>(hFile);
   dwError = NoteFile(log);
   if (dwError != ERROR_SUCCESS) CloseHandle(hFile);
   return int(dwError);
 }
+
+bool PlatformLogOpenMayClear(const char*, int, bool) { return false; }
+
+bool PlatformLogWriteMayClear(int) { return false; }
 
 // A file system that cannot lock, or a handle without the right to read,
 // gets the entry unlocked.

@@ -101,6 +101,10 @@ bool PlatformStdoutMidLine();
 // a failure is not reported anywhere.
 void PlatformWriteStderr(const CString& strLine);
 
+// Whether standard error shows where standard output does (one terminal,
+// file or pipe), so that a report there would continue the display's line.
+bool PlatformStderrJoinsStdout();
+
 // The system's own text for one of its error numbers, without a line end.
 CString PlatformErrorText(int nError);
 
@@ -135,13 +139,28 @@ struct SLogFile {
   std::uint64_t nIndex;    // and its inode or file index there
   std::uint64_t nStart;    // its length when the entry began
   std::uint64_t nWritten;  // the bytes of this entry that reached it
+  long long nDeadline;     // steady milliseconds: no wait goes past them
 };
 
 // Opens the log at pszPath for appending, creating a missing file; no lock
 // is taken and nothing is changed. A target that has no room for another
-// writer yet (a named pipe whose instances are all in use) is waited for up
-// to nWaitMillis. 0, or the system's error number: then nothing is open.
-int PlatformLogOpen(const char* pszPath, int nWaitMillis, SLogFile& log);
+// writer yet (a named pipe whose instances are all in use) may be waited
+// for until nDeadline, which the log keeps for the later steps. 0, or the
+// system's error number: then nothing is open.
+int PlatformLogOpen(const char* pszPath, long long nDeadline, SLogFile& log);
+
+// Whether an open of pszPath that failed with nError may succeed when it
+// is tried again a moment later: the target is busy with another program
+// (a pipe without a reader yet, a file opened without sharing), or, with
+// bMoved (the name's file was renamed or removed during this entry), the
+// rotator's new file is not there yet. A log that was never there, or that
+// no wait makes writable, is not waited for.
+bool PlatformLogOpenMayClear(const char* pszPath, int nError, bool bMoved);
+
+// Whether a write that failed with nError before any byte of the entry
+// went out may succeed a moment later: another program's lock over the
+// range, which the system enforces.
+bool PlatformLogWriteMayClear(int nError);
 
 // What one try for the log's locks found.
 enum {
@@ -159,13 +178,15 @@ int PlatformLogLock(SLogFile& log);
 // or removed since it was opened.
 int PlatformLogCheckName(const char* pszPath, const SLogFile& log);
 
-// Begins the entry: holds off the signals that would end the process
-// until PlatformLogClose, empties a disk file with bEmpty, and notes its
-// length. 0, or the system's error number.
+// Begins the entry: for a disk file, holds off the signals that would end
+// the process until PlatformLogClose, empties it with bEmpty, and notes its
+// length (a device or a pipe, never cut back, is not held for). 0, or the
+// system's error number.
 int PlatformLogBegin(SLogFile& log, bool bEmpty);
 
 // Appends the pieces, in order, at the end of the log: with one gathered
-// write request where the system has one, going on after a short write.
+// write request where the system has one, going on after a short write. A
+// pipe that has no room waits for its reader until the log's deadline.
 // 0, or the system's error number.
 int PlatformLogWrite(SLogFile& log, const SOutPiece* aPieces, int nPieces);
 

@@ -3,6 +3,7 @@
 // (TerminalPosix.cpp, LogFilePosix.cpp).
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -32,9 +33,11 @@ void Advance(struct iovec* aPieces, std::size_t nWritten) {
 
 // Writes the pieces with one writev, then goes on with the rest after a
 // short write or an interruption until all is written or the descriptor
-// refuses more. A descriptor that another program made non-blocking is
-// waited on, not given up. 0, or the error number.
-int WriteGathered(int nFd, struct iovec* aPieces, int nPieces) {
+// refuses more. A non-blocking descriptor that has no room is waited on,
+// until nDeadline (steady milliseconds; -1: for as long as it takes), then
+// given up with EAGAIN. 0, or the error number.
+int WriteGathered(int nFd, struct iovec* aPieces, int nPieces,
+                  long long nDeadline) {
   while (nPieces > 0) {
     if (aPieces->iov_len == 0) {
       ++aPieces;
@@ -47,8 +50,10 @@ int WriteGathered(int nFd, struct iovec* aPieces, int nPieces) {
     } else if (nWritten == 0) {
       return EIO;
     } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      long long nLeft = nDeadline < 0 ? -1 : nDeadline - PlatformSteadyMillis();
+      if (nDeadline >= 0 && nLeft <= 0) return EAGAIN;
       struct pollfd tPoll = {nFd, POLLOUT, 0};
-      poll(&tPoll, 1, -1);
+      poll(&tPoll, 1, int(nLeft));
     } else if (errno != EINTR) {
       return errno;
     }
@@ -72,7 +77,7 @@ void PosixIgnoreWriteSignals() {
 
 // Up to 16 pieces go in one gathered request.
 int PosixWritePieces(int nFd, const SOutPiece* aPieces, int nPieces,
-                     std::uint64_t* pnWritten) {
+                     std::uint64_t* pnWritten, long long nDeadline) {
   const int MAX_VECTORS = 16;
   struct iovec aVectors[MAX_VECTORS];
   int nError = 0;
@@ -84,7 +89,7 @@ int PosixWritePieces(int nFd, const SOutPiece* aPieces, int nPieces,
                      aPieces[i + k].nLength};
       nTotal += aPieces[i + k].nLength;
     }
-    nError = WriteGathered(nFd, aVectors, nVectors);
+    nError = WriteGathered(nFd, aVectors, nVectors, nDeadline);
     // What is left in the vectors did not reach the descriptor.
     for (int k = 0; k < nVectors; ++k) nTotal -= aVectors[k].iov_len;
     *pnWritten += nTotal;
@@ -96,8 +101,19 @@ int PlatformWritePieces(int nStream, const SOutPiece* aPieces, int nPieces) {
   PosixIgnoreWriteSignals();
   std::uint64_t nWritten = 0;
   int nError = PosixWritePieces(nStream == STREAM_STDERR ? 2 : 1, aPieces,
-                                nPieces, &nWritten);
+                                nPieces, &nWritten, -1);
   return nError == EPIPE ? 0 : nError;
+}
+
+// The same file, pipe or terminal: one inode, or one terminal device
+// reached through two names (/dev/tty and /dev/pts/N).
+bool PlatformStderrJoinsStdout() {
+  struct stat tOut, tErr;
+  if (fstat(1, &tOut) != 0 || fstat(2, &tErr) != 0) return false;
+  bool bSameNode = tOut.st_dev == tErr.st_dev && tOut.st_ino == tErr.st_ino;
+  bool bSameTerminal = S_ISCHR(tOut.st_mode) && S_ISCHR(tErr.st_mode) &&
+                       tOut.st_rdev == tErr.st_rdev;
+  return bSameNode || bSameTerminal;
 }
 
 CString PlatformErrorText(int nError) { return CString(std::strerror(nError)); }

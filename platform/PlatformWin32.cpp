@@ -233,6 +233,28 @@ int PlatformWritePieces(int nStream, const SOutPiece* aPieces, int nPieces) {
   return IsClosedPipe(dwError) ? 0 : int(dwError);
 }
 
+// One console, one disk file, or two pipes, which may be one: a line feed
+// too many on standard error changes nothing on standard output.
+bool PlatformStderrJoinsStdout() {
+  HANDLE hOut = GetStdHandle(STD_OUTPUT_HANDLE);
+  HANDLE hErr = GetStdHandle(STD_ERROR_HANDLE);
+  if (hOut == nullptr || hOut == INVALID_HANDLE_VALUE || hErr == nullptr ||
+      hErr == INVALID_HANDLE_VALUE)
+    return false;
+  DWORD dwMode = 0;
+  if (GetConsoleMode(hOut, &dwMode) && GetConsoleMode(hErr, &dwMode))
+    return true;
+  DWORD dwType = GetFileType(hOut);
+  if (dwType != GetFileType(hErr)) return false;
+  if (dwType == FILE_TYPE_PIPE) return true;
+  BY_HANDLE_FILE_INFORMATION tOut, tErr;
+  return dwType == FILE_TYPE_DISK && GetFileInformationByHandle(hOut, &tOut) &&
+         GetFileInformationByHandle(hErr, &tErr) &&
+         tOut.dwVolumeSerialNumber == tErr.dwVolumeSerialNumber &&
+         tOut.nFileIndexHigh == tErr.nFileIndexHigh &&
+         tOut.nFileIndexLow == tErr.nFileIndexLow;
+}
+
 // The system's message, without the line end it comes with.
 CString PlatformErrorText(int nError) {
   wchar_t* pszText = nullptr;

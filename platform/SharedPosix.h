@@ -14,8 +14,10 @@ void PosixIgnoreWriteSignals();
 
 // Writes the pieces in order to nFd, in gathered requests, going on after
 // a short write or an interruption; *pnWritten grows by the bytes that
-// reached the descriptor. 0, or the error number.
+// reached the descriptor. A non-blocking descriptor without room is waited
+// for until nDeadline (steady milliseconds), or with -1 for as long as it
+// takes. 0, or the error number.
 int PosixWritePieces(int nFd, const SOutPiece* aPieces, int nPieces,
-                     std::uint64_t* pnWritten);
+                     std::uint64_t* pnWritten, long long nDeadline);
 
 #endif

@@ -36,6 +36,10 @@ std::map<std::string, std::string> g_mapFiles;
 int g_nOpenError = 0;
 int g_nAppendError = 0;
 int g_nAppendCalls = 0;
+int g_nOpenCalls = 0;
+int g_nClearableError = 0;
+bool g_bNameMoves = false;
+bool g_bStderrJoins = true;
 std::string g_strOpenLog;  // the name the open log has now; "" when closed
 std::size_t g_nLogStart = 0;
 long g_nIdlePolls = 0;
@@ -93,6 +97,10 @@ void Reset(std::time_t tStart, int nStartMillis) {
   g_nOpenError = 0;
   g_nAppendError = 0;
   g_nAppendCalls = 0;
+  g_nOpenCalls = 0;
+  g_nClearableError = 0;
+  g_bNameMoves = false;
+  g_bStderrJoins = true;
   g_strOpenLog.clear();
   g_nIdlePolls = 0;
   g_bEchoOff = false;
@@ -130,6 +138,10 @@ int& OpenError() { return g_nOpenError; }
 int& AppendError() { return g_nAppendError; }
 std::map<std::string, std::string>& Files() { return g_mapFiles; }
 int AppendCalls() { return g_nAppendCalls; }
+int OpenCalls() { return g_nOpenCalls; }
+int& ClearableError() { return g_nClearableError; }
+bool& NameMoves() { return g_bNameMoves; }
+bool& StderrJoinsStdout() { return g_bStderrJoins; }
 
 }  // namespace fake
 
@@ -217,6 +229,8 @@ void PlatformWriteStdout(const char* pData, std::size_t nLength,
 // The fake's standard output never fails.
 int PlatformStdoutError() { return 0; }
 
+bool PlatformStderrJoinsStdout() { return g_bStderrJoins; }
+
 bool PlatformStdoutMidLine() {
   return !g_strStdout.empty() && g_strStdout.back() != '\n';
 }
@@ -240,8 +254,10 @@ void PlatformLogPath(CString&) {}
 
 CString PlatformReportPath(const CString& strPath) { return strPath; }
 
-int PlatformLogOpen(const char* pszPath, int, SLogFile& log) {
+int PlatformLogOpen(const char* pszPath, long long nDeadline, SLogFile& log) {
   log = SLogFile();
+  log.nDeadline = nDeadline;
+  ++g_nOpenCalls;
   if (g_nOpenError != 0) return g_nOpenError;
   g_strOpenLog = pszPath;
   g_mapFiles[g_strOpenLog];
@@ -254,7 +270,21 @@ int PlatformLogLock(SLogFile& log) {
   return LOG_LOCK_TAKEN;
 }
 
-int PlatformLogCheckName(const char*, const SLogFile&) { return 0; }
+// What a failed name check answers: any error number will do.
+const int NAME_MOVED = 116;
+
+// Errors that the fake's other side clears: those named, and none else.
+bool PlatformLogOpenMayClear(const char*, int nError, bool) {
+  return nError == g_nClearableError;
+}
+
+bool PlatformLogWriteMayClear(int nError) {
+  return nError == g_nClearableError;
+}
+
+int PlatformLogCheckName(const char*, const SLogFile&) {
+  return g_bNameMoves ? NAME_MOVED : 0;
+}
 
 int PlatformLogBegin(SLogFile&, bool bEmpty) {
   if (bEmpty) g_mapFiles[g_strOpenLog].clear();

@@ -67,6 +67,16 @@ int& OpenError();    // every open of a log fails with this error number
 int& AppendError();  // every write fails with this error number, once written
 std::map<std::string, std::string>& Files();
 int AppendCalls();  // write requests
+int OpenCalls();    // opens of the log, failed ones too
+// The one error that the other side of an open or a write clears in a
+// moment; 0: none.
+int& ClearableError();
+// Whether the log's name names another file at every check: a rotator
+// that renames it over and over.
+bool& NameMoves();
+// Whether standard error shows where standard output does (at first it
+// does, as on a terminal).
+bool& StderrJoinsStdout();
 
 }  // namespace fake
 

@@ -81,7 +81,9 @@ bool Append(const std::string& strPath, const std::string& strData,
             int nWaitMillis = 0) {
   SLogFile log;
   SOutPiece tPiece = {strData.data(), strData.size()};
-  if (PlatformLogOpen(strPath.c_str(), nWaitMillis, log) != 0) return false;
+  if (PlatformLogOpen(strPath.c_str(), PlatformSteadyMillis() + nWaitMillis,
+                      log) != 0)
+    return false;
   PlatformLogLock(log);
   int nError = PlatformLogBegin(log, false);
   if (nError == 0) nError = PlatformLogWrite(log, &tPiece, 1);

@@ -115,7 +115,8 @@ TEST(LogWriter, QuotedPathIsNotStripped) {
 
 // A write that fails takes the entry back whole. The report is one line on
 // standard error, the path's control characters escaped, on a line of its
-// own: the message's line ends first, before the countdown.
+// own: where standard error shows on the display, a line feed there ends
+// the message's line first; standard output stays as with a working log.
 TEST(LogWriter, LostEntryTakenBackAndReportedOnItsOwnLine) {
   const char* const PATH =
       "a\nb\x1b[31m\xc2\x9b"
@@ -128,10 +129,10 @@ TEST(LogWriter, LostEntryTakenBackAndReportedOnItsOwnLine) {
   CEchoApp app;
   fake::StdoutCapture out;
   EXPECT_EQ(app.Run(4, apArgs), 3);
-  EXPECT_EQ(out.Text(), "hello\n1\b \b0\b \b");
+  EXPECT_EQ(out.Text(), "hello1\b \b0\b \b\n");
   EXPECT_EQ(
       fake::Stderr(),
-      "zarvo: cannot write to the log file "
+      "\nzarvo: cannot write to the log file "
       "a\\nb\\x1b[31m\\xc2\\x9b2J\xc2\xa0\xc3\xa9.log: system error 28\n");
   EXPECT_EQ(fake::Files()[PATH], "old\r\n");
 }
