@@ -208,14 +208,14 @@ int WaitForLocks(SLogFile& log) {
 
 // Opens the log and takes its locks, all within LOG_WAIT_SECONDS. A file
 // that lost the log's name meanwhile (a rotator renamed or removed it) is
-// let go, and the file that the name now gives is opened instead; the try
-// that begins past the deadline is the last. Locks still held by others
-// at the deadline are done without (*pbUnlocked). 0, or the system's error
-// number: then nothing is open.
+// let go, and after a rest the file that the name now gives is opened
+// instead; a name that still moves at the deadline loses the entry. Locks
+// still held by others at the deadline are done without (*pbUnlocked).
+// 0, or the system's error number: then nothing is open.
 int OpenLog(const char* pszPath, SLogFile& log, bool* pbUnlocked) {
   long long nDeadline = PlatformSteadyMillis() + LOG_WAIT_SECONDS * 1000;
+  CRests rests(nDeadline);
   for (bool bMoved = false;; bMoved = true) {
-    bool bLast = PlatformSteadyMillis() >= nDeadline;
     int nError = OpenWhenClear(pszPath, bMoved, nDeadline, log);
     if (nError != 0) return nError;
     int nLock = WaitForLocks(log);
@@ -225,7 +225,7 @@ int OpenLog(const char* pszPath, SLogFile& log, bool* pbUnlocked) {
       return 0;
     }
     PlatformLogClose(log, false);
-    if (bLast) return nError;
+    if (!rests.Rest()) return nError;
   }
 }
 

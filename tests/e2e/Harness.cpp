@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -69,8 +70,12 @@ std::vector<char*> CStrings(std::vector<std::string>& aText) {
 
 // Feeds standard input and drains both outputs until the child closes them;
 // standard output is closed early once nOutLimit bytes (>= 0) have come.
+// A run still going after nSeconds is killed, with its process group when
+// it has one of its own, so that a fault fails a test instead of hanging it.
 void Pump(int nIn, const std::string& strInput, int nOut, int nErr,
-          long long nOutLimit, RunResult& result) {
+          long long nOutLimit, pid_t nChild, bool bGroup, int nSeconds,
+          RunResult& result) {
+  auto tEnd = std::chrono::steady_clock::now() + std::chrono::seconds(nSeconds);
   std::size_t nFed = 0;
   if (nOutLimit == 0) {
     close(nOut);
@@ -82,7 +87,12 @@ void Pump(int nIn, const std::string& strInput, int nOut, int nErr,
   }
   while (nOut >= 0 || nErr >= 0) {
     pollfd aPoll[3] = {{nOut, POLLIN, 0}, {nErr, POLLIN, 0}, {nIn, POLLOUT, 0}};
-    if (poll(aPoll, 3, -1) < 0 && errno != EINTR) break;
+    auto nLeft = std::chrono::duration_cast<std::chrono::milliseconds>(
+                     tEnd - std::chrono::steady_clock::now())
+                     .count();
+    if (nLeft <= 0) kill(bGroup ? -nChild : nChild, SIGKILL);
+    if (poll(aPoll, 3, nLeft > 0 ? int(nLeft) : 1000) < 0 && errno != EINTR)
+      break;
     char abBuf[65536];
     for (int k = 0; k < 2; ++k) {
       int& nFd = k == 0 ? nOut : nErr;
@@ -139,7 +149,7 @@ RunResult Run(const RunOptions& options) {
 
   RunResult result;
   Pump(anIn[1], options.strStdin, anOut[0], anErr[0], options.nStdoutLimit,
-       result);
+       nPid, options.bNewSession, options.nDeadlineSeconds, result);
   int nStatus = 0;
   while (waitpid(nPid, &nStatus, 0) < 0 && errno == EINTR) {
   }

@@ -22,6 +22,7 @@ struct RunOptions {
   bool bDefaultSigpipe = false;      // SIGPIPE not ignored, as from a shell
   long long nFileSizeLimit = 0;      // RLIMIT_FSIZE in bytes; 0 means none
   bool bUnprivileged = false;        // as root: run as the user nobody
+  int nDeadlineSeconds = 120;        // then the run is killed (SIGKILL)
 };
 
 struct RunResult {

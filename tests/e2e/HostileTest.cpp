@@ -11,6 +11,7 @@
 #include <map>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ExpectedText.h"
@@ -293,15 +294,23 @@ TEST(HostileE2E, UnusableLogIsReported) {
       {dir.File("missing/parent/zarvo.log"), ENOENT},
       {dir.File(std::string(4000, 'n')), ENAMETOOLONG},
       {dir.File(std::string(4000, 'n') + "/zarvo.log"), ENAMETOOLONG}};
-  const std::vector<Args> aRuns = {{"hello"},
-                                   {AllByteValues(), "/E:9"},
-                                   {"/SN", "/R:3", "/F", "a\\tb"},
-                                   {"/E:4"}};
+  const std::vector<Args> aRuns = {
+      {"hello"}, {AllByteValues(), "/E:9"}, {"/SN", "/R:3", "/F", "a\\tb"},
+      {"/E:4"},  {"Wait", "/P:1"},          {"/T:1", "/SN", "Wait"}};
   std::map<std::string, std::string> mapBefore = Snapshot(dir.Path());
   for (const Args& aArgs : aRuns) {
-    e2e::RunResult expected = e2e::Run(Logged("", aArgs));
-    for (const auto& log : aLogs) {
-      e2e::RunResult result = e2e::Run(Logged(log.first, aArgs));
+    // The runs with a wait take a second each: all at once.
+    e2e::RunResult expected;
+    std::vector<e2e::RunResult> aResults(aLogs.size());
+    std::vector<std::thread> aThreads;
+    aThreads.emplace_back([&] { expected = e2e::Run(Logged("", aArgs)); });
+    for (std::size_t i = 0; i < aLogs.size(); ++i)
+      aThreads.emplace_back(
+          [&, i] { aResults[i] = e2e::Run(Logged(aLogs[i].first, aArgs)); });
+    for (std::thread& thread : aThreads) thread.join();
+    for (std::size_t i = 0; i < aLogs.size(); ++i) {
+      const auto& log = aLogs[i];
+      const e2e::RunResult& result = aResults[i];
       std::string strWhat = log.first.substr(0, 60) + " with " + aArgs[0];
       std::string strErr = "zarvo: cannot write to the log file " + log.first +
                            ": " + std::strerror(log.second) + "\n";

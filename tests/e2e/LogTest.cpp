@@ -12,12 +12,15 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <ostream>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -390,47 +393,76 @@ std::vector<std::string> ShimEnv(const std::string& strLog, int nSignal,
           "ASAN_OPTIONS=verify_asan_link_order=0"};
 }
 
-// Another program holding the whole log until it is ended: flock(1), a
-// lockf user, or a zarvo stopped in the middle of an entry (Ctrl+Z, a
-// debugger). Told 'c' a holder copies the log to NAME.1 and empties it,
-// told 'm' it renames the log to NAME.1 and starts an empty one.
+// Waits, in rests of a millisecond, until bDone() holds or nSeconds have
+// passed; whether it held. Every wait of these tests has such a deadline.
+template <typename TDone>
+bool WaitUntil(TDone bDone, int nSeconds = 60) {
+  auto tEnd = std::chrono::steady_clock::now() + std::chrono::seconds(nSeconds);
+  while (!bDone()) {
+    if (std::chrono::steady_clock::now() > tEnd) return false;
+    usleep(1000);
+  }
+  return true;
+}
+
+// Whether the other side of a case is in place: the holder's lock can be
+// seen from here, or the FIFO has its reader.
+bool Holds(const std::string& strLog, char chKind) {
+  if (chKind == 'p') {
+    int nWriter = open(strLog.c_str(), O_WRONLY | O_NONBLOCK);
+    if (nWriter >= 0) close(nWriter);
+    return nWriter >= 0;
+  }
+  int nFile = open(strLog.c_str(), O_RDWR);
+  struct flock tAll = {};
+  tAll.l_type = F_WRLCK;
+  bool bHeld = chKind == 'f' ? flock(nFile, LOCK_EX | LOCK_NB) != 0
+                             : fcntl(nFile, F_GETLK, &tAll) == 0 &&
+                                   tAll.l_type != F_UNLCK;
+  close(nFile);  // also lets go of a flock that this look took
+  return bHeld;
+}
+
+// The other side of a case, in a process of its own: 'f' holds a flock on
+// the whole log, 'r' a record lock over it (lockf), 's' is a zarvo stopped
+// in the middle of an entry (Ctrl+Z, a debugger), 'p' reads a FIFO log
+// never. Told 'c', a lock holder copies the log to NAME.1 and empties it;
+// told 'm', it renames the log to NAME.1 and starts an empty one; told 'M',
+// it renames the log and lets go, and a second later starts a new one that
+// belongs to the user nobody. 'n' (a FIFO that nobody opens) and 'F'
+// (flock(1) runs zarvo) have no such process.
 struct Holder {
-  pid_t nPid = fork();
-  int anOrder[2] = {-1, -1};
+  pid_t nPid = -1;
 
   Holder(const std::string& strLog, char chKind) {
-    if (chKind == 's' && nPid == 0) {
-      std::vector<std::string> aEnv = ShimEnv(strLog, SIGSTOP, 1);
-      char* apEnv[] = {&aEnv[0][0], &aEnv[1][0], &aEnv[2][0],
-                       &aEnv[3][0], &aEnv[4][0], nullptr};
-      char szName[] = "zarvo", szText[] = "stopped";
-      char* apArgs[] = {szName, szText, nullptr};
-      if (dup2(open("/dev/null", O_WRONLY), 1) == 1)
-        execve(ZARVO_BINARY, apArgs, apEnv);
-      _exit(127);
-    }
+    if (chKind == 'n' || chKind == 'F') return;
+    nPid = fork();
+    if (nPid == 0 && chKind == 's') ExecStopped(strLog);
     if (nPid == 0) Hold(strLog, chKind);
     int nStatus = 0;
     if (chKind == 's') {
       EXPECT_EQ(waitpid(nPid, &nStatus, WUNTRACED), nPid);
     }
-    // The holder's lock is seen from here once it is taken.
-    int nFile = open(strLog.c_str(), O_RDWR);
-    struct flock tAll = {};
-    tAll.l_type = F_WRLCK;
-    while (chKind == 'f'
-               ? flock(nFile, LOCK_EX | LOCK_NB) == 0
-               : fcntl(nFile, F_GETLK, &tAll) == 0 && tAll.l_type == F_UNLCK) {
-      flock(nFile, LOCK_UN);
-      tAll.l_type = F_WRLCK;
-      usleep(1000);
-    }
-    close(nFile);
+    EXPECT_TRUE(WaitUntil([&] { return Holds(strLog, chKind); })) << strLog;
+  }
+
+  [[noreturn]] static void ExecStopped(const std::string& strLog) {
+    std::vector<std::string> aEnv = ShimEnv(strLog, SIGSTOP, 1);
+    char* apEnv[] = {&aEnv[0][0], &aEnv[1][0], &aEnv[2][0],
+                     &aEnv[3][0], &aEnv[4][0], nullptr};
+    char szName[] = "zarvo", szText[] = "stopped";
+    char* apArgs[] = {szName, szText, nullptr};
+    if (dup2(open("/dev/null", O_WRONLY), 1) == 1)
+      execve(ZARVO_BINARY, apArgs, apEnv);
+    _exit(127);
   }
 
   // In the child: takes the lock, then follows the orders that come.
-  [[noreturn]] void Hold(const std::string& strLog, char chKind) {
-    int nFile = open(strLog.c_str(), O_RDWR);
+  [[noreturn]] static void Hold(const std::string& strLog, char chKind) {
+    int nFile =
+        open(strLog.c_str(), chKind == 'p' ? O_RDONLY | O_NONBLOCK : O_RDWR);
+    if (chKind == 'p')
+      for (;;) pause();
     struct flock tAll = {};
     tAll.l_type = F_WRLCK;
     if (chKind == 'f' ? flock(nFile, LOCK_EX) : fcntl(nFile, F_SETLKW, &tAll))
@@ -443,104 +475,242 @@ struct Holder {
       if (e2e::FileExists(strLog + ".m"))
         _exit(rename(strLog.c_str(), strArchive.c_str()) ||
               close(open(strLog.c_str(), O_WRONLY | O_CREAT, 0644)));
+      if (e2e::FileExists(strLog + ".M")) {
+        if (rename(strLog.c_str(), strArchive.c_str()) || close(nFile))
+          _exit(3);
+        sleep(1);
+        int nNew = open(strLog.c_str(), O_WRONLY | O_CREAT, 0644);
+        _exit(fchown(nNew, 65534, 65534) || close(nNew));
+      }
     }
   }
 
+  // Whether the holder has ended by itself (a zombie counts) within the
+  // deadline.
+  bool Ended() {
+    int nStatus = 0;
+    bool bEnded =
+        WaitUntil([&] { return waitpid(nPid, &nStatus, WNOHANG) == nPid; });
+    if (bEnded) nPid = -1;
+    return bEnded;
+  }
+
   ~Holder() {
+    if (nPid <= 0) return;
     kill(nPid, SIGKILL);
     waitpid(nPid, nullptr, 0);
   }
 };
 
-// Whether a process other than nHolder has strPath open: the zarvo that
-// is waiting for the holder's lock.
-bool OpenedByOther(const std::string& strPath, pid_t nHolder) {
+// A process other than nHolder that has strPath open (the zarvo that waits
+// for the other side), or 0.
+pid_t OpenedByOther(const std::string& strPath, pid_t nHolder) {
   std::error_code error;
-  for (const auto& proc : std::filesystem::directory_iterator("/proc", error))
-    if (std::atoi(proc.path().filename().c_str()) > 0 &&
-        std::atoi(proc.path().filename().c_str()) != nHolder)
+  for (const auto& proc : std::filesystem::directory_iterator("/proc", error)) {
+    pid_t nPid = std::atoi(proc.path().filename().c_str());
+    if (nPid > 0 && nPid != nHolder)
       for (const auto& fd :
            std::filesystem::directory_iterator(proc.path() / "fd", error))
-        if (std::filesystem::read_symlink(fd, error) == strPath) return true;
-  return false;
+        if (std::filesystem::read_symlink(fd, error) == strPath) return nPid;
+  }
+  return 0;
 }
 
-// Each case at once, each with its own log and holder: locks held too long
-// are waited for 10 s and then done without, with one line on standard
-// error; a rotation while zarvo waits leaves the old lines in NAME.1 and
-// the entry, once, in the new log; /N never empties the archive.
-TEST(SharedLogE2E, TakesTurnsWithLockersAndFollowsRotation) {
-  struct {
-    const char* pszName;
-    char chHolder;  // 'f' flock, 'r' a record lock, 's' a stopped zarvo
-    char chRotate;  // 'c' copy and empty, 'm' rename, 0 hold to the end
-    Args aArgs;
-    const char* pszLog;
-    const char* pszArchive;
-  } aCases[] = {
-      {"flock-copytruncate", 'f', 'c', {"entry"}, "entry\r\n", "old\r\n"},
-      {"lockf-rename-new",
-       'r',
-       'm',
-       {"/N", "/LO", "new"},
-       "new\r\n",
+// Whether a flock on the log can be had now, as flock(1) takes it.
+bool FlockFree(const std::string& strLog) {
+  int nFile = open(strLog.c_str(), O_RDONLY);
+  bool bFree = flock(nFile, LOCK_EX | LOCK_NB) == 0;
+  close(nFile);
+  return bFree;
+}
+
+// One case of a log that others hold up: the other side, the run, and
+// what they leave.
+struct SharedCase {
+  const char* pszName;
+  char chHolder;        // see Holder; 'F' flock(1) is zarvo's caller
+  char chRotate;        // the order that the holder gets, or 0
+  const char* pszArgs;  // the arguments, split at each blank
+  const char* pszOut;
+  const char* pszErr;          // '@' stands for the log's path
+  const char* pszLog;          // the log afterwards; null: a FIFO
+  const char* pszArchive;      // NAME.1 afterwards, or null for none
+  bool bRotateAfter = false;   // the order comes once the run has ended
+  int nSignal = 0;             // sent once the run has the log open
+  long long nSizeLimit = 0;    // RLIMIT_FSIZE of the run
+  bool bUnprivileged = false;  // as root: run as nobody, in root's folder
+
+  SharedCase& After() { return bRotateAfter = true, *this; }
+  SharedCase& Signal(int n) { return nSignal = n, *this; }
+  SharedCase& SizeLimit(long long n) { return nSizeLimit = n, *this; }
+  SharedCase& AsNobody() { return bUnprivileged = true, *this; }
+};
+
+const char* const WAITED =
+    "zarvo: the log file @ stayed locked for 10 s: written without the lock\n";
+
+// Each case at once, each with its own log and other side. Locks held too
+// long are waited for 10 s and then done without (a failing entry then
+// cannot be cut back); /N then empties nothing, so a rotator that copies
+// the log later keeps every line. A rotation while zarvo waits leaves the
+// old lines in NAME.1 and the entry, once, in the new log, also when the
+// new file comes late and zarvo may not create it. The caller's lock is
+// not waited for. While zarvo waits for a record lock, flock users are not
+// shut out. A FIFO is waited for within the same bound, and a signal ends
+// that wait at once.
+TEST(SharedLogE2E, TakesTurnsWithOthersWithinTheBound) {
+  SharedCase aRows[] = {
+      {"flock-copytruncate", 'f', 'c', "entry", "entry\n", "", "entry\r\n",
        "old\r\n"},
-      {"flock-held", 'f', 0, {"late"}, "old\r\nlate\r\n", nullptr},
-      {"lockf-held", 'r', 0, {"late"}, "old\r\nlate\r\n", nullptr},
-      {"zarvo-stopped", 's', 0, {"late"}, "old\r\nlate\r\n", nullptr}};
+      {"lockf-rename-new", 'r', 'm', "/N /LO new", "", "", "new\r\n",
+       "old\r\n"},
+      SharedCase{"rename-new-file-late", 'f', 'M', "/LO moved", "", "",
+                 "moved\r\n", "old\r\n"}
+          .AsNobody(),
+      {"flock-held", 'f', 0, "late", "late\n", WAITED, "old\r\nlate\r\n",
+       nullptr},
+      {"lockf-held", 'r', 0, "late", "late\n", WAITED, "old\r\nlate\r\n",
+       nullptr},
+      {"zarvo-stopped", 's', 0, "late", "late\n", WAITED, "old\r\nlate\r\n",
+       nullptr},
+      SharedCase{"flock-held-too-large", 'f', 0, "hello_world", "hello_world\n",
+                 "zarvo: the log file @ stayed locked for 10 s: written "
+                 "without the lock\nzarvo: cannot write to the log file @: "
+                 "File too large\n",
+                 "old\r\nhello_world", nullptr}
+          .SizeLimit(16),
+      SharedCase{"flock-held-new-log", 'f', 'c', "/N /LO fresh",
+                 "Zarvo was unable to write to the log file.\n",
+                 "zarvo: the log file @ stayed locked for 10 s: not started "
+                 "afresh\n",
+                 "", "old\r\n"}
+          .After(),
+      {"inside-flock", 'F', 0, "/LO inside", "", "", "old\r\ninside\r\n",
+       nullptr},
+      {"fifo-never-read", 'p', 0, "/LO /R:100000 entry", "",
+       "zarvo: cannot write to the log file @: Resource temporarily "
+       "unavailable\n",
+       nullptr, nullptr},
+      SharedCase{"fifo-never-read-sigterm", 'p', 0, "/LO /R:100000 entry", "",
+                 "", nullptr, nullptr}
+          .Signal(SIGTERM),
+      {"fifo-no-reader", 'n', 0, "/LO entry", "",
+       "zarvo: cannot write to the log file @: No such device or address\n",
+       nullptr, nullptr}};
+  // The cases that this user can set up: another user's run needs root.
+  std::vector<SharedCase> aCases;
+  for (const SharedCase& c : aRows)
+    if (!c.bUnprivileged || geteuid() == 0) aCases.push_back(c);
+  const std::size_t CASES = aCases.size();
   e2e::TempDir dir;
+  chmod(dir.Path().c_str(), 0755);
+  mkdir(dir.File("root").c_str(), 0755);
+  std::vector<std::string> aLogs;
   std::vector<std::unique_ptr<Holder>> apHolders;
-  std::vector<e2e::RunResult> aResults(5);
-  std::vector<std::thread> aRuns;
   // Every holder first: one forked later would keep the runs' pipes open.
-  for (const auto& c : aCases) {
-    e2e::WriteFile(dir.File(c.pszName), "old\r\n");
-    apHolders.emplace_back(new Holder(dir.File(c.pszName), c.chHolder));
+  for (const SharedCase& c : aCases) {
+    aLogs.push_back(dir.File(c.bUnprivileged ? "root/" : "") + c.pszName);
+    if (c.pszLog != nullptr)
+      SharedFile(aLogs.back(), "old\r\n", 0644);
+    else
+      mkfifo(aLogs.back().c_str(), 0666);
+    apHolders.emplace_back(new Holder(aLogs.back(), c.chHolder));
   }
-  for (int i = 0; i < 5; ++i)
+  std::vector<e2e::RunResult> aResults(CASES);
+  std::vector<double> anSeconds(CASES);
+  std::vector<std::thread> aRuns;
+  for (std::size_t i = 0; i < CASES; ++i)
     aRuns.emplace_back([&, i] {
-      aResults[i] =
-          RunLogged(dir, dir.File(aCases[i].pszName).c_str(), aCases[i].aArgs);
+      e2e::RunOptions options;
+      std::istringstream args(aCases[i].pszArgs);
+      for (std::string strArg; args >> strArg;) options.aArgs.push_back(strArg);
+      options.aEnv = {"ZARVO_LOG=" + aLogs[i]};
+      options.nFileSizeLimit = aCases[i].nSizeLimit;
+      options.bUnprivileged = aCases[i].bUnprivileged;
+      if (aCases[i].chHolder == 'F') {
+        options.strExecutable = "/usr/bin/flock";
+        options.strArgv0 = "flock";
+        options.aArgs.insert(options.aArgs.begin(), {aLogs[i], ZARVO_BINARY});
+      }
+      auto tStart = std::chrono::steady_clock::now();
+      aResults[i] = e2e::Run(options);
+      anSeconds[i] = std::chrono::duration<double>(
+                         std::chrono::steady_clock::now() - tStart)
+                         .count();
     });
-  for (int i = 0; i < 5; ++i) {
-    std::string strLog = dir.File(aCases[i].pszName);
-    if (aCases[i].chRotate == 0) continue;
-    while (!OpenedByOther(strLog, apHolders[i]->nPid)) usleep(1000);
-    e2e::WriteFile(strLog + "." + aCases[i].chRotate, "");
+  for (std::size_t i = 0; i < CASES; ++i) {
+    const SharedCase& c = aCases[i];
+    bool bDuring = (c.chRotate != 0 && !c.bRotateAfter) || c.nSignal != 0;
+    if (!bDuring && c.chHolder != 'r') continue;
+    pid_t nRun = 0;
+    EXPECT_TRUE(WaitUntil([&] {
+      return (nRun = OpenedByOther(aLogs[i], apHolders[i]->nPid)) > 0;
+    })) << c.pszName;
+    if (c.chHolder == 'r') {
+      EXPECT_TRUE(WaitUntil([&] { return FlockFree(aLogs[i]); }, 5))
+          << c.pszName;
+    }
+    if (c.nSignal != 0 && nRun > 0) kill(nRun, c.nSignal);
+    if (c.chRotate != 0 && !c.bRotateAfter)
+      e2e::WriteFile(aLogs[i] + "." + c.chRotate, "");
   }
-  for (std::thread& run : aRuns) run.join();
-  for (int i = 0; i < 5; ++i) {
-    std::string strLog = dir.File(aCases[i].pszName);
-    SCOPED_TRACE(aCases[i].pszName);
-    EXPECT_EQ(aResults[i].nExitCode, 0);
-    EXPECT_EQ(aResults[i].strErr,
-              aCases[i].chRotate != 0
-                  ? ""
-                  : "zarvo: the log file " + strLog +
-                        " stayed locked for 10 s: written without the lock\n");
-    EXPECT_EQ(e2e::ReadFile(strLog), aCases[i].pszLog);
+  for (std::size_t i = 0; i < CASES; ++i) {
+    const SharedCase& c = aCases[i];
+    SCOPED_TRACE(c.pszName);
+    aRuns[i].join();
+    if (c.bRotateAfter) {
+      e2e::WriteFile(aLogs[i] + "." + c.chRotate, "");
+      EXPECT_TRUE(apHolders[i]->Ended());
+    }
+    std::string strErr = c.pszErr;
+    for (std::size_t n; (n = strErr.find('@')) != std::string::npos;)
+      strErr.replace(n, 1, aLogs[i]);
+    EXPECT_EQ(aResults[i].strOut, c.pszOut);
+    EXPECT_EQ(aResults[i].strErr, strErr);
+    EXPECT_EQ(aResults[i].nExitCode, c.nSignal != 0 ? -1 : 0);
+    EXPECT_EQ(aResults[i].nSignal, c.nSignal);
+    // Ended by the signal, not by the end of the 10 s that it waited.
+    if (c.nSignal != 0) {
+      EXPECT_LT(anSeconds[i], 9.0);
+    }
+    if (c.pszLog != nullptr) {
+      EXPECT_EQ(e2e::ReadFile(aLogs[i]), c.pszLog);
+    }
     bool bArchive = false;
-    std::string strArchive = e2e::ReadFile(strLog + ".1", &bArchive);
-    EXPECT_EQ(strArchive, aCases[i].pszArchive ? aCases[i].pszArchive : "");
-    EXPECT_EQ(bArchive, aCases[i].pszArchive != nullptr);
+    std::string strArchive = e2e::ReadFile(aLogs[i] + ".1", &bArchive);
+    EXPECT_EQ(strArchive, c.pszArchive ? c.pszArchive : "");
+    EXPECT_EQ(bArchive, c.pszArchive != nullptr);
   }
 }
 
 // An entry of many write requests that a signal meets half way is
-// finished first; then the run ends by that signal.
+// finished first, and one that fails (a size limit) is taken back first;
+// then the run ends by that signal.
 TEST(SharedLogE2E, EndingSignalWaitsForTheWholeEntry) {
   std::string strEntry;
   for (int i = 0; i < 200000; ++i) strEntry += "line\r\n";
-  for (int nSignal : {SIGTERM, SIGINT, SIGHUP}) {
+  const Args LONG = {"/LO", "/F", "/R:200000", "line\\n"};
+  const std::string WHOLE = "old\r\n" + strEntry + "\r\n";
+  struct {
+    int nSignal;
+    int nAtWrite;  // raised just before this write request
+    long long nSizeLimit;
+    Args aArgs;
+    std::string strAfter;
+  } aCases[] = {{SIGTERM, 2, 0, LONG, WHOLE},
+                {SIGINT, 2, 0, LONG, WHOLE},
+                {SIGHUP, 2, 0, LONG, WHOLE},
+                {SIGTERM, 1, 16, {"hello_world"}, "old\r\n"}};
+  for (const auto& c : aCases) {
     e2e::TempDir dir;
     e2e::WriteFile(dir.File("s.log"), "old\r\n");
     e2e::RunOptions options;
-    options.aArgs = {"/LO", "/F", "/R:200000", "line\\n"};
-    options.aEnv = ShimEnv(dir.File("s.log"), nSignal, 2);
-    EXPECT_EQ(e2e::Run(options).nSignal, nSignal);
-    EXPECT_TRUE(e2e::ReadFile(dir.File("s.log")) ==
-                "old\r\n" + strEntry + "\r\n")
-        << nSignal;
+    options.aArgs = c.aArgs;
+    options.aEnv = ShimEnv(dir.File("s.log"), c.nSignal, c.nAtWrite);
+    options.nFileSizeLimit = c.nSizeLimit;
+    EXPECT_EQ(e2e::Run(options).nSignal, c.nSignal);
+    EXPECT_TRUE(e2e::ReadFile(dir.File("s.log")) == c.strAfter)
+        << c.nSignal << " " << c.aArgs[0];
   }
 }
 
@@ -556,7 +726,7 @@ TEST(SharedLogE2E, UnlockedAppendsNeverLandInsideAnEntry) {
     }
     _exit(1);
   }
-  while (e2e::ReadFile(strLog).empty()) usleep(1000);
+  EXPECT_TRUE(WaitUntil([&] { return !e2e::ReadFile(strLog).empty(); }));
   for (char ch = 'a'; ch < 'f'; ++ch)
     RunLogged(dir, strLog.c_str(),
               {"/LO", "/F", "/R:170000", std::string(4, ch) + "\\n"});

@@ -38,6 +38,7 @@ int g_nAppendError = 0;
 int g_nAppendCalls = 0;
 int g_nOpenCalls = 0;
 int g_nClearableError = 0;
+long g_nClearsAt = -1;
 bool g_bNameMoves = false;
 bool g_bStderrJoins = true;
 std::string g_strOpenLog;  // the name the open log has now; "" when closed
@@ -78,6 +79,12 @@ bool KeyDue() {
          g_aKeys.front().nAt <= g_nNowMillis;
 }
 
+// Whether the clearable error still stands.
+bool Standing() { return g_nClearsAt < 0 || g_nNowMillis < g_nClearsAt; }
+
+// What a failed name check answers: any error number will do.
+const int NAME_MOVED = 116;
+
 }  // namespace
 
 namespace fake {
@@ -99,6 +106,7 @@ void Reset(std::time_t tStart, int nStartMillis) {
   g_nAppendCalls = 0;
   g_nOpenCalls = 0;
   g_nClearableError = 0;
+  g_nClearsAt = -1;
   g_bNameMoves = false;
   g_bStderrJoins = true;
   g_strOpenLog.clear();
@@ -140,6 +148,7 @@ std::map<std::string, std::string>& Files() { return g_mapFiles; }
 int AppendCalls() { return g_nAppendCalls; }
 int OpenCalls() { return g_nOpenCalls; }
 int& ClearableError() { return g_nClearableError; }
+long& ClearsAtMillis() { return g_nClearsAt; }
 bool& NameMoves() { return g_bNameMoves; }
 bool& StderrJoinsStdout() { return g_bStderrJoins; }
 
@@ -258,7 +267,8 @@ int PlatformLogOpen(const char* pszPath, long long nDeadline, SLogFile& log) {
   log = SLogFile();
   log.nDeadline = nDeadline;
   ++g_nOpenCalls;
-  if (g_nOpenError != 0) return g_nOpenError;
+  if (g_nOpenError != 0 && (g_nOpenError != g_nClearableError || Standing()))
+    return g_nOpenError;
   g_strOpenLog = pszPath;
   g_mapFiles[g_strOpenLog];
   log.bDisk = true;
@@ -269,9 +279,6 @@ int PlatformLogLock(SLogFile& log) {
   log.bLocked = true;
   return LOG_LOCK_TAKEN;
 }
-
-// What a failed name check answers: any error number will do.
-const int NAME_MOVED = 116;
 
 // Errors that the fake's other side clears: those named, and none else.
 bool PlatformLogOpenMayClear(const char*, int nError, bool) {
@@ -292,13 +299,17 @@ int PlatformLogBegin(SLogFile&, bool bEmpty) {
   return 0;
 }
 
+// A clearable error refuses the write whole, as another program's lock
+// does, until it clears; any other is met once the pieces are written.
 int PlatformLogWrite(SLogFile& log, const SOutPiece* aPieces, int nPieces) {
   ++g_nAppendCalls;
+  bool bClearable = g_nAppendError != 0 && g_nAppendError == g_nClearableError;
+  if (bClearable && Standing()) return g_nAppendError;
   for (int i = 0; i < nPieces; ++i) {
     g_mapFiles[g_strOpenLog].append(aPieces[i].pData, aPieces[i].nLength);
     log.nWritten += aPieces[i].nLength;
   }
-  return g_nAppendError;
+  return bClearable ? 0 : g_nAppendError;
 }
 
 int PlatformLogClose(SLogFile& log, bool bTakeBack) {

@@ -71,6 +71,8 @@ int OpenCalls();    // opens of the log, failed ones too
 // The one error that the other side of an open or a write clears in a
 // moment; 0: none.
 int& ClearableError();
+// When that error clears, in milliseconds after the start; -1: never.
+long& ClearsAtMillis();
 // Whether the log's name names another file at every check: a rotator
 // that renames it over and over.
 bool& NameMoves();

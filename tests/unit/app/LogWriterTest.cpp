@@ -151,28 +151,92 @@ TEST(LogWriter, ReadsVariableEachCall) {
   EXPECT_EQ(fake::Files()["second.log"], "x\r\n");
 }
 
-// An entry of up to 1 MiB leaves in one request, whatever its line feeds;
-// a longer one in requests of 64 KiB (one CR LF split between two), and
-// its bytes are those of one entry.
+// An entry of up to 1 MiB as stored leaves in one request, whatever its
+// line feeds and however long its lines; a longer one in requests of
+// 64 KiB (one CR LF split between two), and its bytes are those of one
+// entry.
 TEST(LogWriter, EntryRequests) {
   struct {
+    const char* pszStart;
+    std::size_t nLineLength;  // the bytes of each line before its line feed
     int nLines;
+    bool bNoNewline;
     int nRequests;
-  } aCases[] = {{20000, 1}, {174000, 1}, {175000, 17}};
+  } aCases[] = {{"start", 4, 20000, false, 1},
+                {"start", 4, 174000, false, 1},
+                {"start", 4, 175000, false, 17},
+                {"", 5000, 40, false, 1},
+                {"", 4094, 256, true, 1}};  // exactly 1 MiB stored
   for (const auto& c : aCases) {
     fake::Reset();
     fake::SetEnv("ZARVO_LOG", LOG);
-    std::string strMessage = "start";
-    std::string strStored = "start";
+    std::string strMessage = c.pszStart;
+    std::string strStored = c.pszStart;
+    std::string strLine(c.nLineLength, 'x');
     for (int i = 0; i < c.nLines; ++i) {
-      strMessage += "line\n";
-      strStored += "line\r\n";
+      strMessage += strLine + "\n";
+      strStored += strLine + "\r\n";
     }
+    if (!c.bNoNewline) strStored += "\r\n";
     CEchoApp app;
     app.m_strMessage = strMessage.c_str();
+    app.m_bNoNewline = c.bNoNewline;
     EXPECT_EQ(app.WriteLog(), 0);
     EXPECT_EQ(fake::AppendCalls(), c.nRequests) << c.nLines;
-    EXPECT_EQ(fake::Files()[LOG], strStored + "\r\n") << c.nLines;
+    EXPECT_TRUE(fake::Files()[LOG] == strStored) << c.nLines;
+  }
+}
+
+// Others who hold the log up are waited for, in growing rests, up to
+// 10 s and no longer: an open or a first write that others refuse, and a
+// rotator that renames the log again and again. What no wait clears ends
+// the entry at once.
+TEST(LogWriter, WaitsForOthersWithinTheBound) {
+  const int BUSY = 16;
+  struct {
+    const char* pszName;
+    int nOpenError;
+    int nWriteError;
+    int nClearable;
+    long nClearsAt;  // -1: never
+    bool bNameMoves;
+    bool bNewLog;
+    int nStatus;
+    long nElapsed;  // milliseconds, give or take one rest
+    const char* pszAfter;
+  } aCases[] = {{"OpenClears", BUSY, 0, BUSY, 2000, false, false, 0, 2000,
+                 "old\r\nx\r\n"},
+                {"OpenNeverClears", BUSY, 0, BUSY, -1, false, false,
+                 STATUS_LOG_LOST, 10000, "old\r\n"},
+                {"NewLogOpenNeverClears", BUSY, 0, BUSY, -1, false, true,
+                 STATUS_LOG_FAILED, 10000, "old\r\n"},
+                {"OpenFailsForGood", EACCES, 0, BUSY, -1, false, false,
+                 STATUS_LOG_LOST, 0, "old\r\n"},
+                {"WriteClears", 0, BUSY, BUSY, 3000, false, false, 0, 3000,
+                 "old\r\nx\r\n"},
+                {"WriteNeverClears", 0, BUSY, BUSY, -1, false, false,
+                 STATUS_LOG_LOST, 10000, "old\r\n"},
+                {"NameMovesForEver", 0, 0, BUSY, -1, true, false,
+                 STATUS_LOG_LOST, 10000, "old\r\n"}};
+  for (const auto& c : aCases) {
+    SCOPED_TRACE(c.pszName);
+    fake::Reset();
+    fake::SetEnv("ZARVO_LOG", LOG);
+    fake::Files()[LOG] = "old\r\n";
+    fake::OpenError() = c.nOpenError;
+    fake::AppendError() = c.nWriteError;
+    fake::ClearableError() = c.nClearable;
+    fake::ClearsAtMillis() = c.nClearsAt;
+    fake::NameMoves() = c.bNameMoves;
+    CEchoApp app;
+    app.m_strMessage = "x";
+    app.m_bNewLog = c.bNewLog;
+    EXPECT_EQ(app.WriteLog(), c.nStatus);
+    EXPECT_GE(fake::ElapsedMillis(), c.nElapsed);
+    EXPECT_LE(fake::ElapsedMillis(), c.nElapsed + 64);
+    // Gently: a try per rest, the rests growing to 64 ms.
+    EXPECT_LE(fake::OpenCalls() + fake::AppendCalls(), 2 + c.nElapsed / 50);
+    EXPECT_EQ(fake::Files()[LOG], c.pszAfter);
   }
 }
 
