@@ -107,6 +107,16 @@ endif()
 
 include(CPack)
 
+# The RPM spec of the static program, which tools/dist builds the .rpm
+# packages from (rpmbuild): version, summary and description as above. RPM
+# summaries start with a capital letter, Debian's with a small one.
+string(SUBSTRING "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}" 0 1 _first)
+string(SUBSTRING "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}" 1 -1 _rest)
+string(TOUPPER "${_first}" _first)
+set(ZARVO_RPM_SUMMARY "${_first}${_rest}")
+configure_file(${PROJECT_SOURCE_DIR}/cmake/rpm/zarvo.spec.in
+  ${PROJECT_BINARY_DIR}/zarvo.spec @ONLY)
+
 # ------------------------------------------------- the package's own test
 # It installs the package into the running system with dpkg and removes it
 # again, so it is registered only for a native release build configured by

@@ -6,11 +6,15 @@
 # the x86-64 one runs a second time in an empty environment, the 64-bit ARM
 # one under qemu-user, zarvo.exe under Wine. For the .deb, the files are
 # unpacked with dpkg-deb (no installing: the package test does that) and
-# checked with lintian and hardening-check.
+# checked with lintian and hardening-check. An .rpm is checked with rpmlint,
+# installed with rpm into an empty RPM database under a folder of its own
+# (rpm --root), run from there, and removed again with rpm -e, which must
+# leave nothing of it.
 #
 # Usage: tests/package/DownloadTest.sh FILE
 #   FILE: zarvo_*.deb, zarvo-*-linux-x86_64.tar.gz,
-#         zarvo-*-linux-aarch64.tar.gz or zarvo-*-windows-x86_64.zip
+#         zarvo-*-linux-aarch64.tar.gz, zarvo-*-windows-x86_64.zip or
+#         zarvo-*-1.x86_64.rpm, zarvo-*-1.aarch64.rpm
 # Exit code 0 when every check passes, 1 otherwise.
 set -uo pipefail
 
@@ -34,6 +38,91 @@ cd "$work"
 
 # ------------------------------------------------ unpack, look at the files
 runner=()
+
+# The program at $bin is fully static and of the download's processor; the
+# 64-bit ARM one then runs under qemu-user.
+static_program() {
+  local described
+  described=$(file -b "$bin")
+  case "$described" in
+    *"statically linked"* | *"static-pie linked"*) ;;
+    *) fail "zarvo is not fully static: $described" ;;
+  esac
+  case "$described" in
+    *interpreter* | *"dynamically linked"*) fail "zarvo needs a loader: $described" ;;
+  esac
+  case "$name" in
+    *aarch64*)
+      [[ $described == *"ARM aarch64"* ]] || fail "zarvo is not a 64-bit ARM program: $described"
+      runner=(qemu-aarch64)
+      ;;
+    *) [[ $described == *x86-64* ]] || fail "zarvo is not an x86-64 program: $described" ;;
+  esac
+}
+
+# rpm on the folder that an .rpm is installed into, with the database where
+# RPM distributions keep it (Debian's rpm would use ~/.rpmdb in there).
+# Debian's rpm says on standard error that dpkg owns this system: that goes
+# to rpm.log, which a failure shows.
+rpm_root() { rpm --root "$work/root" --dbpath /var/lib/rpm "$@" 2>>rpm.log; }
+
+# The .rpm as an administrator takes it: its tags, its files, rpmlint with
+# the project's settings and filters, then rpm -i into an empty database.
+# Sets $bin to the installed program.
+rpm_check() {
+  local arch=${name%.rpm}
+  arch=${arch##*.}
+  local version=${name#zarvo-}
+  version=${version%%-*}
+  local tags
+  tags=$(rpm -qp --qf '%{NAME} %{VERSION}-%{RELEASE} %{ARCH}|%{LICENSE}|%{URL}|%{BUILDHOST}\n' "$file" 2>/dev/null)
+  [ "$tags" = "zarvo $version-1 $arch|MIT|https://zarvo.dev/|reproducible" ] ||
+    fail "the package's tags are '$tags'"
+  rpm -qp --changelog "$file" 2>/dev/null | head -n 1 | grep -q -- "> - $version-1\$" ||
+    fail "the changelog's newest entry is not $version-1: $(rpm -qp --changelog "$file" 2>&1 | head -n 1)"
+  # Nothing to require but what rpm itself provides.
+  local requires
+  requires=$(rpm -qp --requires "$file" 2>/dev/null | grep -v '^rpmlib(')
+  [ -z "$requires" ] || fail "the package requires: $requires"
+  # Exactly the program, its manual page, README and licence, and the two
+  # folders that hold the last two.
+  rpm -qlp "$file" 2>/dev/null >files.txt
+  printf '%s\n' /usr/bin/zarvo /usr/share/doc/zarvo /usr/share/doc/zarvo/README.md \
+    /usr/share/licenses/zarvo /usr/share/licenses/zarvo/LICENSE \
+    /usr/share/man/man1/zarvo.1.gz >files.expected
+  cmp -s files.expected files.txt ||
+    fail "rpm -qlp lists other files: $(diff files.expected files.txt | grep '^[<>]' | tr '\n' ' ')"
+  if ! rpmlint -c "$root/cmake/rpm/rpmlint.toml" -r "$root/cmake/rpm/zarvo.rpmlintrc" \
+      "$file" >rpmlint.log 2>&1; then
+    fail "rpmlint: $(grep -E '^zarvo|checked;|rror' rpmlint.log)"
+  fi
+
+  # Installed into an empty database: no --nodeps (every requirement is
+  # rpm's own), and --ignorearch only for the other processor's package.
+  local foreign=()
+  [ "$arch" = "$(uname -m)" ] || foreign=(--ignorearch)
+  mkdir root
+  rpm_root --initdb || { fail "rpm --initdb: $(cat rpm.log)"; exit 1; }
+  rpm_root -i "${foreign[@]}" "$file" || { fail "rpm -i: $(cat rpm.log)"; exit 1; }
+  [ "$(rpm_root -q zarvo)" = "zarvo-$version-1.$arch" ] || fail "rpm -q zarvo: $(rpm_root -q zarvo)"
+  bin=$work/root/usr/bin/zarvo
+  # The manual page is where man looks under the root's /usr/share/man, and
+  # it renders.
+  local page=$work/root/usr/share/man/man1/zarvo.1.gz
+  [ "$(man -M "$work/root/usr/share/man" -w zarvo 2>&1)" = "$page" ] ||
+    fail "man -w zarvo gave '$(man -M "$work/root/usr/share/man" -w zarvo 2>&1)'"
+  MANWIDTH=80 man -l "$page" 2>/dev/null | grep -q 'ZARVO_LOG' || fail "man does not render $page"
+}
+
+# rpm -e removes every file and folder of the package: only the database and
+# the folders that the package shares with the system (/usr/bin, ...) stay.
+rpm_remove() {
+  rpm_root -e zarvo || fail "rpm -e zarvo: $(cat rpm.log)"
+  if rpm_root -q zarvo >/dev/null; then fail "zarvo is still installed after rpm -e"; fi
+  local left
+  left=$(cd root && find . ! -type d ! -path './var/lib/rpm/*'; find . -type d -name zarvo)
+  [ -z "$left" ] || fail "rpm -e left: $(echo "$left" | tr '\n' ' ')"
+}
 line_end=$'\n'
 # Bytes above 127 in the message, where the command line carries them as
 # they are (Wine turns them into the ANSI code page).
@@ -54,21 +143,11 @@ case "$name" in
     bin=$work/$folder/zarvo
     [ "$(cd "$folder" && ls -A | tr '\n' ' ')" = "LICENSE README.md zarvo zarvo.1 " ] ||
       fail "the archive holds: $(cd "$folder" && ls -A | tr '\n' ' ')"
-    described=$(file -b "$bin")
-    case "$described" in
-      *"statically linked"* | *"static-pie linked"*) ;;
-      *) fail "zarvo is not fully static: $described" ;;
-    esac
-    case "$described" in
-      *interpreter* | *"dynamically linked"*) fail "zarvo needs a loader: $described" ;;
-    esac
-    case "$name" in
-      *aarch64*)
-        [[ $described == *"ARM aarch64"* ]] || fail "zarvo is not a 64-bit ARM program: $described"
-        runner=(qemu-aarch64)
-        ;;
-      *) [[ $described == *x86-64* ]] || fail "zarvo is not an x86-64 program: $described" ;;
-    esac
+    static_program
+    ;;
+  *.x86_64.rpm | *.aarch64.rpm)
+    rpm_check
+    static_program
     ;;
   *-windows-x86_64.zip)
     # CMake's tar reads zip files too: no unzip needed.
@@ -159,8 +238,12 @@ smoke() {
     fail "$label: /F '%6d|%1d|%9d' gave '$shown', the clock says '$after'"
 }
 
-smoke "as unpacked" env
 case "$name" in
+  *.rpm) smoke "as installed" env ;;
+  *) smoke "as unpacked" env ;;
+esac
+case "$name" in
+  *.rpm) rpm_remove ;;
   *-linux-x86_64.tar.gz)
     smoke "env -i" env -i
     # No locale data at all (LOCPATH names an empty folder) and a German
