@@ -4,6 +4,8 @@
 #include <cstddef>
 
 #include "CmdLine.h"
+#include "Keyboard.h"
+#include "Output.h"
 #include "Platform.h"
 
 CEchoApp::CEchoApp()

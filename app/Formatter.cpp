@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <ctime>
 
+#include "Clock.h"
 #include "EchoApp.h"
-#include "Platform.h"
 
 namespace {
 

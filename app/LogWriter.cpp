@@ -3,8 +3,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "Clock.h"
 #include "EchoApp.h"
-#include "Platform.h"
+#include "Environment.h"
+#include "LogFile.h"
 
 namespace {
 

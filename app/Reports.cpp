@@ -1,7 +1,7 @@
 // The banner, the usage screen and the error reports.
 #include "CmdLine.h"
 #include "EchoApp.h"
-#include "Platform.h"
+#include "Output.h"
 
 void CEchoApp::ShowBanner() {
   WriteLine("");

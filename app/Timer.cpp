@@ -1,11 +1,14 @@
-// The waits: the countdown timer of /P:n and /T:n, and the key wait of /P.
+// The waits: the countdown timer of /P:n and /T:n, and the key wait of /P
+// (one source for both, though named for the timer).
 // Both sleep in the operating system until a key arrives or the steady
 // clock's second changes; neither spins, and a calendar clock that is set,
 // stepped or frozen meanwhile changes nothing.
 #include <cstddef>
 
+#include "Clock.h"
 #include "EchoApp.h"
-#include "Platform.h"
+#include "Keyboard.h"
+#include "Output.h"
 
 namespace {
 

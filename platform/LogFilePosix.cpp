@@ -41,8 +41,8 @@
 #include <cstring>
 #include <limits>
 
-#include "Platform.h"
-#include "SharedPosix.h"
+#include "LogFile.h"
+#include "WritesPosix.h"
 #include "ZString.h"
 
 namespace {

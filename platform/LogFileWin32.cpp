@@ -41,8 +41,9 @@
 #include <cwctype>
 #include <string>
 
-#include "Platform.h"
-#include "SharedWin32.h"
+#include "Clock.h"
+#include "LogFile.h"
+#include "TextWin32.h"
 #include "ZString.h"
 
 namespace {

@@ -5,7 +5,7 @@
 // a run constructs no locale and no stream object.
 #include "OutputStreams.h"
 
-#include "Platform.h"
+#include "Output.h"
 #include "ZString.h"
 
 namespace {

@@ -12,9 +12,11 @@
 #include <cstring>
 #include <ctime>
 
+#include "Clock.h"
+#include "Environment.h"
+#include "Output.h"
 #include "OutputStreams.h"
-#include "Platform.h"
-#include "SharedPosix.h"
+#include "WritesPosix.h"
 #include "ZString.h"
 
 // ------------------------------------------------ standard output and error

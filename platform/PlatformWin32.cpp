@@ -25,9 +25,12 @@
 #include <string>
 #include <vector>
 
+#include "Clock.h"
+#include "Environment.h"
+#include "Output.h"
 #include "OutputStreams.h"
 #include "Platform.h"
-#include "SharedWin32.h"
+#include "TextWin32.h"
 #include "ZString.h"
 
 namespace {

@@ -34,7 +34,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "Platform.h"
+#include "Clock.h"
+#include "Keyboard.h"
 
 namespace {
 

@@ -17,7 +17,8 @@
 #endif
 #include <windows.h>
 
-#include "Platform.h"
+#include "Clock.h"
+#include "Keyboard.h"
 
 namespace {
 

@@ -4,7 +4,11 @@
 #include <cstdlib>
 #include <vector>
 
-#include "Platform.h"
+#include "Clock.h"
+#include "Environment.h"
+#include "Keyboard.h"
+#include "LogFile.h"
+#include "Output.h"
 #include "ZString.h"
 
 namespace {

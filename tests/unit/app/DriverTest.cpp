@@ -8,7 +8,6 @@
 
 #include "EchoApp.h"
 #include "FakePlatform.h"
-#include "Platform.h"
 
 namespace {
 

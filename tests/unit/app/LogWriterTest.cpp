@@ -11,7 +11,6 @@
 #include "CmdLine.h"
 #include "EchoApp.h"
 #include "FakePlatform.h"
-#include "Platform.h"
 
 namespace {
 

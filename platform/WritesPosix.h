@@ -1,7 +1,8 @@
-// What the POSIX sources of the platform share: the gathered writes behind
-// standard output, standard error and the log (PlatformPosix.cpp).
-#ifndef ZARVO_PLATFORM_SHAREDPOSIX_H
-#define ZARVO_PLATFORM_SHAREDPOSIX_H
+// The gathered writes behind standard output, standard error and the log
+// on POSIX systems, and the signals that writing must not end the run by
+// (PlatformPosix.cpp; LogFilePosix.cpp uses them too).
+#ifndef ZARVO_PLATFORM_WRITESPOSIX_H
+#define ZARVO_PLATFORM_WRITESPOSIX_H
 
 #include <cstdint>
 

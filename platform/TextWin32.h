@@ -1,8 +1,8 @@
-// What the Windows sources of the platform share: text between the tool's
-// UTF-8 and the system's UTF-16, file paths, console text and whole writes
-// (PlatformWin32.cpp).
-#ifndef ZARVO_PLATFORM_SHAREDWIN32_H
-#define ZARVO_PLATFORM_SHAREDWIN32_H
+// Text on Windows, as every Windows source of the platform needs it: the
+// tool's UTF-8 and the system's UTF-16, file paths, console text, and
+// writes handed over whole (PlatformWin32.cpp).
+#ifndef ZARVO_PLATFORM_TEXTWIN32_H
+#define ZARVO_PLATFORM_TEXTWIN32_H
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
