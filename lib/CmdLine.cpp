@@ -1,3 +1,6 @@
+// The command-line parser: the option definitions, the matching of an
+// argument vector against them, the queries of what matched and the first
+// error, and the program name taken from argv[0].
 #include "CmdLine.h"
 
 #include <cstddef>

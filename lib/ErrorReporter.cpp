@@ -1,3 +1,6 @@
+// The last-resort report: a fixed text for the code, composed in a buffer
+// of its own (no heap, which may be what ran out), written to standard
+// error, and then the end of the process or a question whether to go on.
 #include "ErrorReporter.h"
 
 #include <climits>

@@ -1,3 +1,6 @@
+// The string class: its storage (inline for short texts, the heap beyond),
+// its edits, searches, numbers and lists of tokens, and the buffer it lends
+// to the C library.
 #include "ZString.h"
 
 #include <cstdlib>

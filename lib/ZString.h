@@ -1,4 +1,6 @@
 // The owned, NUL-terminated 8-bit string that holds every text of the tool.
+// (ZString.h, as String.h would be <string.h> on a file system that ignores
+// case.)
 #ifndef ZARVO_LIB_ZSTRING_H
 #define ZARVO_LIB_ZSTRING_H
 
