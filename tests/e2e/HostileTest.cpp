@@ -167,10 +167,13 @@ TEST(HostileE2E, SpecialBytesAloneAreMessages) {
 std::string FormattedWithoutVariables(std::string strText) {
   const std::string strSentinel = "Z$a$r$v$o";
   strText = ReplaceAll(strText, "\\\\", strSentinel);
-  const char* const apszEscapes[] = {"\\a", "\\b", "\\f", "\\n", "\\r", "\\t"};
-  const char* const apszCodes[] = {"\a", "\b", "\f", "\n", "\r", "\t"};
-  for (int n = 0; n < 6; ++n)
-    strText = ReplaceAll(strText, apszEscapes[n], apszCodes[n]);
+  const struct {
+    const char* pszEscape;
+    const char* pszCode;
+  } aEscapes[] = {{"\\a", "\a"}, {"\\b", "\b"}, {"\\f", "\f"},
+                  {"\\n", "\n"}, {"\\r", "\r"}, {"\\t", "\t"}};
+  for (const auto& escape : aEscapes)
+    strText = ReplaceAll(strText, escape.pszEscape, escape.pszCode);
   strText = ReplaceAll(strText, strSentinel, "\\");
   strText = ReplaceAll(strText, "%%", strSentinel);
   return ReplaceAll(strText, strSentinel, "%");
@@ -330,28 +333,29 @@ TEST(HostileE2E, UnusableLogIsReported) {
 // descriptor: the log must still receive exactly its entry and nothing of
 // the display, and the failed display is told on standard error.
 TEST(HostileE2E, ClosedStandardOutput) {
-  const std::vector<Args> aRuns = {{"hello"},
-                                   {"/SN", "/R:3", "ab"},
-                                   {"/F", "a\\nb", "/E:5"},
-                                   {"/?"},
-                                   {"/T:1", "tick"}};
-  const std::vector<std::string> aEntries = {"hello\r\n", "ababab",
-                                             "a\r\nb\r\n", "", "tick\r\n"};
-  const std::vector<int> anExit = {1, 1, 5, 1, 1};
-  for (std::size_t n = 0; n < aRuns.size(); ++n) {
+  const struct {
+    Args aArgs;
+    const char* pszEntry;  // "": no log file at all
+    int nExitCode;
+  } aCases[] = {{{"hello"}, "hello\r\n", 1},
+                {{"/SN", "/R:3", "ab"}, "ababab", 1},
+                {{"/F", "a\\nb", "/E:5"}, "a\r\nb\r\n", 5},
+                {{"/?"}, "", 1},
+                {{"/T:1", "tick"}, "tick\r\n", 1}};
+  for (const auto& c : aCases) {
     e2e::TempDir dir;
-    e2e::RunOptions options = Logged(dir.File("zarvo.log"), aRuns[n]);
+    e2e::RunOptions options = Logged(dir.File("zarvo.log"), c.aArgs);
     options.bCloseStdout = true;
     e2e::RunResult result = e2e::Run(options);
-    EXPECT_EQ(result.nExitCode, anExit[n]) << aRuns[n][0];
-    EXPECT_EQ(result.nSignal, 0) << aRuns[n][0];
+    EXPECT_EQ(result.nExitCode, c.nExitCode) << c.aArgs[0];
+    EXPECT_EQ(result.nSignal, 0) << c.aArgs[0];
     EXPECT_EQ(result.strOut, "");
     EXPECT_EQ(result.strErr,
               "zarvo: cannot write to standard output: Bad file descriptor\n");
     bool bExists = false;
     std::string strLogged = e2e::ReadFile(dir.File("zarvo.log"), &bExists);
-    EXPECT_EQ(strLogged, aEntries[n]) << aRuns[n][0];
-    EXPECT_EQ(bExists, !aEntries[n].empty()) << aRuns[n][0];
+    EXPECT_EQ(strLogged, c.pszEntry) << c.aArgs[0];
+    EXPECT_EQ(bExists, c.pszEntry[0] != '\0') << c.aArgs[0];
   }
 }
 

@@ -408,6 +408,7 @@ bool WaitUntil(TDone bDone, int nSeconds = 60) {
 // Whether the other side of a case is in place: the holder's lock can be
 // seen from here, or the FIFO has its reader.
 bool Holds(const std::string& strLog, char chKind) {
+  if (chKind == 'a') return e2e::ReadFile(strLog) == "old\r\nother\r\n";
   if (chKind == 'p') {
     int nWriter = open(strLog.c_str(), O_WRONLY | O_NONBLOCK);
     if (nWriter >= 0) close(nWriter);
@@ -426,11 +427,12 @@ bool Holds(const std::string& strLog, char chKind) {
 // The other side of a case, in a process of its own: 'f' holds a flock on
 // the whole log, 'r' a record lock over it (lockf), 's' is a zarvo stopped
 // in the middle of an entry (Ctrl+Z, a debugger), 'p' reads a FIFO log
-// never. Told 'c', a lock holder copies the log to NAME.1 and empties it;
-// told 'm', it renames the log to NAME.1 and starts an empty one; told 'M',
-// it renames the log and lets go, and a second later starts a new one that
-// belongs to the user nobody. 'n' (a FIFO that nobody opens) and 'F'
-// (flock(1) runs zarvo) have no such process.
+// never, 'a' appends a line as >> does, taking no lock, and stays. Told 'c', a
+// lock holder copies the log to NAME.1 and empties it; told 'm', it renames the
+// log to NAME.1 and starts an empty one; told 'M', it renames the log and lets
+// go, and a second later starts a new one that belongs to the user nobody. 'n'
+// (a FIFO that nobody opens) and 'F' (flock(1) runs zarvo) have no such
+// process.
 struct Holder {
   pid_t nPid = -1;
 
@@ -459,9 +461,11 @@ struct Holder {
 
   // In the child: takes the lock, then follows the orders that come.
   [[noreturn]] static void Hold(const std::string& strLog, char chKind) {
-    int nFile =
-        open(strLog.c_str(), chKind == 'p' ? O_RDONLY | O_NONBLOCK : O_RDWR);
-    if (chKind == 'p')
+    int nFile = open(strLog.c_str(), chKind == 'p'   ? O_RDONLY | O_NONBLOCK
+                                     : chKind == 'a' ? O_WRONLY | O_APPEND
+                                                     : O_RDWR);
+    if (chKind == 'a' && write(nFile, "other\r\n", 7) != 7) _exit(2);
+    if (chKind == 'p' || chKind == 'a')
       for (;;) pause();
     struct flock tAll = {};
     tAll.l_type = F_WRLCK;
@@ -585,6 +589,8 @@ TEST(SharedLogE2E, TakesTurnsWithOthersWithinTheBound) {
                  "afresh\n",
                  "", "old\r\n"}
           .After(),
+      {"unlocked-appender", 'a', 0, "entry", "entry\n", "",
+       "old\r\nother\r\nentry\r\n", nullptr},
       {"inside-flock", 'F', 0, "/LO inside", "", "", "old\r\ninside\r\n",
        nullptr},
       {"fifo-never-read", 'p', 0, "/LO /R:100000 entry", "",
