@@ -92,30 +92,59 @@ HANDLE OpenDevice(const std::wstring& strPath, int nWaitMillis) {
   }
 }
 
+// The open's steps each try one way to open the log's name: the handle in
+// *phLog (INVALID_HANDLE_VALUE when the step found nothing it may write),
+// and the error that says why not, or ERROR_SUCCESS.
+
 // A disk file opens for appending only, so that the system puts each write
 // at the end of the file as one step and writers that take no lock never
 // overwrite an entry; the right to read comes too where granted, as a lock
-// needs it. Anything else (a named pipe, CON, NUL, a serial port) opens
-// with the right to write, as cmd's >> opens it.
-HANDLE OpenLog(const std::wstring& strPath, int nWaitMillis, DWORD* pdwError) {
-  *pdwError = ERROR_SUCCESS;
-  if (!IsPipePath(strPath)) {
-    HANDLE hFile =
-        OpenShared(strPath, FILE_APPEND_DATA | FILE_READ_DATA, OPEN_ALWAYS);
-    if (hFile == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED)
-      hFile = OpenShared(strPath, FILE_APPEND_DATA, OPEN_ALWAYS);
-    if (hFile == INVALID_HANDLE_VALUE) *pdwError = GetLastError();
-    if (hFile != INVALID_HANDLE_VALUE && GetFileType(hFile) == FILE_TYPE_DISK)
-      return hFile;
-    if (hFile != INVALID_HANDLE_VALUE) CloseHandle(hFile);
+// needs it. A name that opens as anything else is let go for the next step.
+DWORD OpenAppending(const std::wstring& strPath, HANDLE* phLog) {
+  HANDLE hFile =
+      OpenShared(strPath, FILE_APPEND_DATA | FILE_READ_DATA, OPEN_ALWAYS);
+  if (hFile == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED)
+    hFile = OpenShared(strPath, FILE_APPEND_DATA, OPEN_ALWAYS);
+  DWORD dwError =
+      hFile == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+  if (hFile != INVALID_HANDLE_VALUE && GetFileType(hFile) != FILE_TYPE_DISK) {
+    CloseHandle(hFile);
+    hFile = INVALID_HANDLE_VALUE;
   }
+  *phLog = hFile;
+  return dwError;
+}
+
+// Anything else (a named pipe, CON, NUL, a serial port) opens with the
+// right to write, as cmd's >> opens it. A disk file that refused the
+// append-only open is not written otherwise.
+DWORD OpenWriting(const std::wstring& strPath, int nWaitMillis, HANDLE* phLog) {
   HANDLE hDevice = OpenDevice(strPath, nWaitMillis);
-  if (hDevice != INVALID_HANDLE_VALUE && GetFileType(hDevice) != FILE_TYPE_DISK)
-    return hDevice;
-  if (*pdwError == ERROR_SUCCESS) *pdwError = GetLastError();
-  // A disk file that refused the append-only open is not written otherwise.
-  if (hDevice != INVALID_HANDLE_VALUE) CloseHandle(hDevice);
-  return INVALID_HANDLE_VALUE;
+  DWORD dwError =
+      hDevice == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+  if (hDevice != INVALID_HANDLE_VALUE &&
+      GetFileType(hDevice) == FILE_TYPE_DISK) {
+    CloseHandle(hDevice);
+    hDevice = INVALID_HANDLE_VALUE;
+    dwError = ERROR_ACCESS_DENIED;
+  }
+  *phLog = hDevice;
+  return dwError;
+}
+
+// A file first, then a device; a pipe's name goes to the device step alone.
+// Where neither opened, the file's error says why: the device step would
+// only add that the name is no device.
+DWORD OpenTarget(const std::wstring& strPath, int nWaitMillis, HANDLE* phLog) {
+  *phLog = INVALID_HANDLE_VALUE;
+  DWORD dwFile =
+      IsPipePath(strPath) ? ERROR_SUCCESS : OpenAppending(strPath, phLog);
+  DWORD dwError = *phLog == INVALID_HANDLE_VALUE
+                      ? OpenWriting(strPath, nWaitMillis, phLog)
+                      : ERROR_SUCCESS;
+  if (*phLog == INVALID_HANDLE_VALUE && dwFile != ERROR_SUCCESS)
+    dwError = dwFile;
+  return dwError;
 }
 
 // The bytes of a character that a write request split, until its rest
@@ -222,13 +251,14 @@ int PlatformLogOpen(const char* pszPath, long long nDeadline, SLogFile& log) {
   log = SLogFile();
   log.nDeadline = nDeadline;
   long long nLeft = nDeadline - PlatformSteadyMillis();
-  DWORD dwError = ERROR_SUCCESS;
-  HANDLE hFile =
-      OpenLog(WidePath(pszPath), nLeft > 0 ? int(nLeft) : 0, &dwError);
-  if (hFile == INVALID_HANDLE_VALUE) return int(dwError);
-  log.nHandle = reinterpret_cast<std::intptr_t>(hFile);
-  dwError = NoteFile(log);
-  if (dwError != ERROR_SUCCESS) CloseHandle(hFile);
+  HANDLE hLog = INVALID_HANDLE_VALUE;
+  DWORD dwError =
+      OpenTarget(WidePath(pszPath), nLeft > 0 ? int(nLeft) : 0, &hLog);
+  if (dwError == ERROR_SUCCESS) {
+    log.nHandle = reinterpret_cast<std::intptr_t>(hLog);
+    dwError = NoteFile(log);
+    if (dwError != ERROR_SUCCESS) CloseHandle(hLog);
+  }
   return int(dwError);
 }
 
