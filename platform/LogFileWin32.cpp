@@ -262,9 +262,26 @@ int PlatformLogOpen(const char* pszPath, long long nDeadline, SLogFile& log) {
   return int(dwError);
 }
 
-bool PlatformLogOpenMayClear(const char*, int, bool) { return false; }
+// Scanners, backup agents, indexers and editors open a file without
+// sharing it, or lock it, for a moment. After a rotation the new file may
+// not be there yet, or the old one still be on its way out (deleted while
+// others held it: every open is refused until the last of them lets go).
+bool PlatformLogOpenMayClear(const char*, int nError, bool bMoved) {
+  DWORD dwError = DWORD(nError);
+  bool bBusy =
+      dwError == ERROR_SHARING_VIOLATION || dwError == ERROR_LOCK_VIOLATION;
+  bool bRotating = dwError == ERROR_FILE_NOT_FOUND ||
+                   dwError == ERROR_PATH_NOT_FOUND ||
+                   dwError == ERROR_ACCESS_DENIED;
+  return bBusy || (bMoved && bRotating);
+}
 
-bool PlatformLogWriteMayClear(int) { return false; }
+// A program that locked the file the common way, from offset 0 for the
+// first 4 GiB, never meets the lock byte; Windows refuses a write into its
+// range until it lets go.
+bool PlatformLogWriteMayClear(int nError) {
+  return DWORD(nError) == ERROR_LOCK_VIOLATION;
+}
 
 // A file system that cannot lock, or a handle without the right to read,
 // gets the entry unlocked.

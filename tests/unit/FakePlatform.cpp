@@ -38,6 +38,7 @@ int g_nAppendError = 0;
 int g_nAppendCalls = 0;
 int g_nOpenCalls = 0;
 int g_nClearableError = 0;
+long g_nWritesRefusedUntil = 0;
 bool g_bNameMoves = false;
 bool g_bStderrJoins = true;
 std::string g_strOpenLog;  // the name the open log has now; "" when closed
@@ -99,6 +100,7 @@ void Reset(std::time_t tStart, int nStartMillis) {
   g_nAppendCalls = 0;
   g_nOpenCalls = 0;
   g_nClearableError = 0;
+  g_nWritesRefusedUntil = 0;
   g_bNameMoves = false;
   g_bStderrJoins = true;
   g_strOpenLog.clear();
@@ -140,6 +142,7 @@ std::map<std::string, std::string>& Files() { return g_mapFiles; }
 int AppendCalls() { return g_nAppendCalls; }
 int OpenCalls() { return g_nOpenCalls; }
 int& ClearableError() { return g_nClearableError; }
+long& WritesRefusedUntil() { return g_nWritesRefusedUntil; }
 bool& NameMoves() { return g_bNameMoves; }
 bool& StderrJoinsStdout() { return g_bStderrJoins; }
 
@@ -294,6 +297,7 @@ int PlatformLogBegin(SLogFile&, bool bEmpty) {
 
 int PlatformLogWrite(SLogFile& log, const SOutPiece* aPieces, int nPieces) {
   ++g_nAppendCalls;
+  if (g_nNowMillis < g_nWritesRefusedUntil) return g_nClearableError;
   for (int i = 0; i < nPieces; ++i) {
     g_mapFiles[g_strOpenLog].append(aPieces[i].pData, aPieces[i].nLength);
     log.nWritten += aPieces[i].nLength;

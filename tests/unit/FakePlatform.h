@@ -71,6 +71,10 @@ int OpenCalls();    // opens of the log, failed ones too
 // The one error that the other side of an open or a write clears in a
 // moment; 0: none.
 int& ClearableError();
+// Until this many milliseconds after the start, every write request is
+// refused with ClearableError before any byte goes out, as another
+// program's lock over the file refuses it; 0 (at first): none is.
+long& WritesRefusedUntil();
 // Whether the log's name names another file at every check: a rotator
 // that renames it over and over.
 bool& NameMoves();

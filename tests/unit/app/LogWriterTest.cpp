@@ -137,6 +137,25 @@ TEST(LogWriter, LostEntryTakenBackAndReportedOnItsOwnLine) {
   EXPECT_EQ(fake::Files()[PATH], "old\r\n");
 }
 
+// A write that another program's lock refuses before any byte of the entry
+// went out (Windows enforces such locks) is tried again, within the 10 s
+// bound: after 2 s the entry lands; refused for 12 s, it is lost.
+TEST(LogWriter, RefusedWriteWaitsWithinTheBound) {
+  for (long nRefused : {2000L, 12000L}) {
+    fake::Reset();
+    fake::SetEnv("ZARVO_LOG", LOG);
+    fake::ClearableError() = 33;
+    fake::WritesRefusedUntil() = nRefused;
+    CEchoApp app;
+    app.m_strMessage = "x";
+    bool bLands = nRefused < LOG_WAIT_SECONDS * 1000;
+    EXPECT_EQ(app.WriteLog(), bLands ? 0 : STATUS_LOG_LOST) << nRefused;
+    EXPECT_EQ(fake::Files()[LOG], bLands ? "x\r\n" : "") << nRefused;
+    // Woken at most one longest rest (64 ms) after the lock went.
+    EXPECT_LE(fake::ElapsedMillis(), bLands ? nRefused + 64 : 10000);
+  }
+}
+
 // The variable is read on every call, so a changed value takes effect.
 TEST(LogWriter, ReadsVariableEachCall) {
   fake::Reset();
