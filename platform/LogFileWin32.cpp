@@ -15,9 +15,9 @@
 //     names once the lock is held;
 //   log readers serving a named pipe, and devices (CON, NUL, COM1): written
 //     to as they are, never locked, emptied or cut; a pipe whose instances
-//     are all busy is waited for within the caller's bound, and a console
-//     (CON, CONOUT$) gets characters, as the display does, not bytes that
-//     it would read in its code page.
+//     are all busy, or that has none between two, is waited for within the
+//     caller's bound, and a console (CON, CONOUT$) gets characters, as the
+//     display does, not bytes that it would read in its code page.
 // What each step promises:
 //   open    append-only for a disk file, a missing one created; nothing
 //           about the file changes; a read-only file is refused.
@@ -75,23 +75,6 @@ bool IsPipePath(const std::wstring& strPath) {
          strLower.compare(nHost, 6, L"\\pipe\\") == 0;
 }
 
-// Opens a device or a pipe for writing. A named pipe whose instances all
-// serve other clients is waited for, as its clients are expected to, until
-// one is free or nWaitMillis have passed; a wait that fails ends the tries
-// after one more.
-HANDLE OpenDevice(const std::wstring& strPath, int nWaitMillis) {
-  long long nDeadline = PlatformSteadyMillis() + nWaitMillis;
-  for (bool bLast = false;;) {
-    HANDLE hDevice = OpenShared(strPath, GENERIC_WRITE, OPEN_EXISTING);
-    if (hDevice != INVALID_HANDLE_VALUE || bLast ||
-        GetLastError() != ERROR_PIPE_BUSY)
-      return hDevice;
-    // A wait of 0 would be the server's default: never asked for.
-    long long nLeft = nDeadline - PlatformSteadyMillis();
-    bLast = nLeft <= 0 || !WaitNamedPipeW(strPath.c_str(), DWORD(nLeft));
-  }
-}
-
 // The open's steps each try one way to open the log's name: the handle in
 // *phLog (INVALID_HANDLE_VALUE when the step found nothing it may write),
 // and the error that says why not, or ERROR_SUCCESS.
@@ -118,8 +101,8 @@ DWORD OpenAppending(const std::wstring& strPath, HANDLE* phLog) {
 // Anything else (a named pipe, CON, NUL, a serial port) opens with the
 // right to write, as cmd's >> opens it. A disk file that refused the
 // append-only open is not written otherwise.
-DWORD OpenWriting(const std::wstring& strPath, int nWaitMillis, HANDLE* phLog) {
-  HANDLE hDevice = OpenDevice(strPath, nWaitMillis);
+DWORD OpenWriting(const std::wstring& strPath, HANDLE* phLog) {
+  HANDLE hDevice = OpenShared(strPath, GENERIC_WRITE, OPEN_EXISTING);
   DWORD dwError =
       hDevice == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
   if (hDevice != INVALID_HANDLE_VALUE &&
@@ -135,13 +118,12 @@ DWORD OpenWriting(const std::wstring& strPath, int nWaitMillis, HANDLE* phLog) {
 // A file first, then a device; a pipe's name goes to the device step alone.
 // Where neither opened, the file's error says why: the device step would
 // only add that the name is no device.
-DWORD OpenTarget(const std::wstring& strPath, int nWaitMillis, HANDLE* phLog) {
+DWORD OpenTarget(const std::wstring& strPath, HANDLE* phLog) {
   *phLog = INVALID_HANDLE_VALUE;
   DWORD dwFile =
       IsPipePath(strPath) ? ERROR_SUCCESS : OpenAppending(strPath, phLog);
-  DWORD dwError = *phLog == INVALID_HANDLE_VALUE
-                      ? OpenWriting(strPath, nWaitMillis, phLog)
-                      : ERROR_SUCCESS;
+  DWORD dwError = *phLog == INVALID_HANDLE_VALUE ? OpenWriting(strPath, phLog)
+                                                 : ERROR_SUCCESS;
   if (*phLog == INVALID_HANDLE_VALUE && dwFile != ERROR_SUCCESS)
     dwError = dwFile;
   return dwError;
@@ -250,10 +232,8 @@ void PlatformLogPath(CString& strPath) {
 int PlatformLogOpen(const char* pszPath, long long nDeadline, SLogFile& log) {
   log = SLogFile();
   log.nDeadline = nDeadline;
-  long long nLeft = nDeadline - PlatformSteadyMillis();
   HANDLE hLog = INVALID_HANDLE_VALUE;
-  DWORD dwError =
-      OpenTarget(WidePath(pszPath), nLeft > 0 ? int(nLeft) : 0, &hLog);
+  DWORD dwError = OpenTarget(WidePath(pszPath), &hLog);
   if (dwError == ERROR_SUCCESS) {
     log.nHandle = reinterpret_cast<std::intptr_t>(hLog);
     dwError = NoteFile(log);
@@ -263,11 +243,15 @@ int PlatformLogOpen(const char* pszPath, long long nDeadline, SLogFile& log) {
 }
 
 // Scanners, backup agents, indexers and editors open a file without
-// sharing it, or lock it, for a moment. After a rotation the new file may
-// not be there yet, or the old one still be on its way out (deleted while
-// others held it: every open is refused until the last of them lets go).
-bool PlatformLogOpenMayClear(const char*, int nError, bool bMoved) {
+// sharing it, or lock it, for a moment. A pipe server has all its instances
+// busy with other writers, or none between the client it let go and the
+// next instance it creates. After a rotation the new file may not be there
+// yet, or the old one still be on its way out (deleted while others held
+// it: every open is refused until the last of them lets go).
+bool PlatformLogOpenMayClear(const char* pszPath, int nError, bool bMoved) {
   DWORD dwError = DWORD(nError);
+  if (IsPipePath(WidePath(pszPath)))
+    return dwError == ERROR_PIPE_BUSY || dwError == ERROR_FILE_NOT_FOUND;
   bool bBusy =
       dwError == ERROR_SHARING_VIOLATION || dwError == ERROR_LOCK_VIOLATION;
   bool bRotating = dwError == ERROR_FILE_NOT_FOUND ||
