@@ -24,12 +24,14 @@
 //   lock    the lock byte, tried once and never waited on.
 //   check   the path still names the open file (volume serial number and
 //           file index).
-//   begin   /N empties the file in place (name, hard links, attributes and
-//           security stay).
+//   begin   for a disk file, Ctrl+C, Ctrl+Break and the console's close
+//           wait until close; /N empties the file in place (name, hard
+//           links, attributes and security stay).
 //   write   each request lands at the end of the file as it is then.
 //   close   a failed entry is cut back only when this run wrote part of it,
 //           still holds the lock, and finds the file exactly as long as
-//           before plus those bytes; then the lock goes.
+//           before plus those bytes; then the lock goes, and held-off
+//           console events end the run as they would have.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -217,6 +219,41 @@ DWORD WriteLogBytes(SLogFile& log, const char* pData, std::size_t nLength) {
                   });
 }
 
+// From the entry's beginning to its close the main thread holds this lock,
+// and a console control handler that comes meanwhile waits for it.
+SRWLOCK g_tEntryLock = SRWLOCK_INIT;
+bool g_bHolding = false;
+
+// Runs on a thread that the system starts for Ctrl+C, Ctrl+Break or the
+// console's close: waits until the entry is whole or cut back, then passes
+// the event on, to the system's own handler at last, which ends the
+// process as it would have (STATUS_CONTROL_C_EXIT). A closing console's
+// processes end a few seconds after the event whatever their handlers do:
+// only an entry that takes longer to write may still be cut there.
+BOOL WINAPI WaitForEntry(DWORD) {
+  AcquireSRWLockShared(&g_tEntryLock);
+  ReleaseSRWLockShared(&g_tEntryLock);
+  return FALSE;
+}
+
+// Takes the lock, then adds the handler; where no handler can be added,
+// nothing is held off.
+void HoldOffConsoleEvents() {
+  if (g_bHolding) return;
+  AcquireSRWLockExclusive(&g_tEntryLock);
+  g_bHolding = SetConsoleCtrlHandler(WaitForEntry, TRUE) != FALSE;
+  if (!g_bHolding) ReleaseSRWLockExclusive(&g_tEntryLock);
+}
+
+// The waiting handlers go on before the handler is removed: the system
+// may keep its list of handlers to itself while they run.
+void LetConsoleEventsIn() {
+  if (!g_bHolding) return;
+  g_bHolding = false;
+  ReleaseSRWLockExclusive(&g_tEntryLock);
+  SetConsoleCtrlHandler(WaitForEntry, FALSE);
+}
+
 }  // namespace
 
 // No Windows file name holds a double quote, and cmd users quote a path
@@ -301,9 +338,11 @@ int PlatformLogCheckName(const char* pszPath, const SLogFile& log) {
   return bSame ? 0 : int(ERROR_FILE_INVALID);
 }
 
-// Windows has no signals to hold off: Ctrl+C ends the process at once.
+// A device or a pipe is never cut back: Ctrl+C ends the run there at once,
+// as it ends echo.
 int PlatformLogBegin(SLogFile& log, bool bEmpty) {
   if (!log.bDisk) return 0;
+  HoldOffConsoleEvents();
   DWORD dwError = bEmpty ? CutLog(log, 0) : ERROR_SUCCESS;
   log.nStart = LogLength(log);
   return int(dwError);
@@ -349,5 +388,7 @@ int PlatformLogClose(SLogFile& log, bool bTakeBack) {
   OVERLAPPED tAt = {};
   tAt.OffsetHigh = LOG_LOCK_OFFSET_HIGH;
   if (log.bLocked) UnlockFileEx(LogHandle(log), 0, 1, 0, &tAt);
-  return CloseHandle(LogHandle(log)) ? ERROR_SUCCESS : int(GetLastError());
+  DWORD dwError = CloseHandle(LogHandle(log)) ? ERROR_SUCCESS : GetLastError();
+  LetConsoleEventsIn();
+  return int(dwError);
 }

@@ -179,7 +179,8 @@ int PlatformLogLock(SLogFile& log);
 int PlatformLogCheckName(const char* pszPath, const SLogFile& log);
 
 // Begins the entry: for a disk file, holds off the signals that would end
-// the process until PlatformLogClose, empties it with bEmpty, and notes its
+// the process (on Windows, Ctrl+C, Ctrl+Break and the console's close)
+// until PlatformLogClose, empties it with bEmpty, and notes its
 // length (a device or a pipe, never cut back, is not held for). 0, or the
 // system's error number.
 int PlatformLogBegin(SLogFile& log, bool bEmpty);

@@ -290,6 +290,27 @@ TEST(Win32Append, UnsharedHolderIsWaitedFor) {
   EXPECT_EQ(ReadAll(strLog), "held\r\nlate\r\n");
 }
 
+// Ctrl+C, Ctrl+Break or the console's close that comes during an entry to a
+// disk file (on a thread that the system starts for it, as here) waits for
+// the entry to be whole, then goes on to the system's handler, which ends
+// the run. Afterwards no handler of ours is left.
+TEST(Win32Append, ConsoleEventsWaitForTheEntry) {
+  TempFolder folder;
+  SLogFile log;
+  ASSERT_EQ(PlatformLogOpen(folder.File("held.log").c_str(), 0, log), 0);
+  ASSERT_EQ(PlatformLogBegin(log, false), 0);
+  std::atomic<bool> bPassedOn(false);
+  std::thread event([&bPassedOn] { bPassedOn = !WaitForEntry(CTRL_C_EVENT); });
+  auto PassedOn = [&bPassedOn] { return bPassedOn.load(); };
+  EXPECT_FALSE(WaitUntil(PassedOn, 500));
+  PlatformLogClose(log, false);
+  bool bEnded = WaitUntil(PassedOn, 10000);
+  EXPECT_TRUE(bEnded);
+  if (bEnded) event.join();
+  if (!bEnded) event.detach();  // no hang: the suite fails instead
+  EXPECT_FALSE(SetConsoleCtrlHandler(WaitForEntry, FALSE));
+}
+
 // Writers racing each other: every entry lands whole, none is lost, and
 // each writer's entries keep their order. The batch tests race two
 // processes at a pace that Wine's emulation survives.
