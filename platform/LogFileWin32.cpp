@@ -23,7 +23,7 @@
 //           about the file changes; a read-only file is refused.
 //   lock    the lock byte, tried once and never waited on.
 //   check   the path still names the open file (volume serial number and
-//           file index).
+//           file ID, of 128 bits where the system gives one).
 //   begin   for a disk file, Ctrl+C, Ctrl+Break and the console's close
 //           wait until close; /N empties the file in place (name, hard
 //           links, attributes and security stay).
@@ -163,6 +163,27 @@ DWORD WriteLogConsole(const SLogFile& log, const SOutPiece* aPieces,
   return WriteConsoleText(LogHandle(log), strText);
 }
 
+// Notes which file hFile holds in the identity fields of log: the 128-bit
+// file ID and 64-bit volume serial number where the system gives them (a
+// 64-bit index need not be unique on ReFS), else the 64-bit index and the
+// 32-bit serial number. False when neither can be had.
+bool NoteIdentity(HANDLE hFile, SLogFile& log) {
+  FILE_ID_INFO tId;
+  if (GetFileInformationByHandleEx(hFile, FileIdInfo, &tId, sizeof tId)) {
+    log.nVolume = tId.VolumeSerialNumber;
+    std::memcpy(&log.nIndex, tId.FileId.Identifier, 8);
+    std::memcpy(&log.nIndexHi, tId.FileId.Identifier + 8, 8);
+    return true;
+  }
+  BY_HANDLE_FILE_INFORMATION tInfo;
+  if (!GetFileInformationByHandle(hFile, &tInfo)) return false;
+  log.nVolume = tInfo.dwVolumeSerialNumber;
+  log.nIndex =
+      (std::uint64_t(tInfo.nFileIndexHigh) << 32) | tInfo.nFileIndexLow;
+  log.nIndexHi = 0;
+  return true;
+}
+
 // Notes which file the handle holds. A read-only file is never written:
 // Windows refuses it the append-only open already, and Wine run by root,
 // which would not, is refused here.
@@ -179,9 +200,7 @@ DWORD NoteFile(SLogFile& log) {
     return ERROR_SUCCESS;
   if ((tInfo.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0)
     return ERROR_ACCESS_DENIED;
-  log.nVolume = tInfo.dwVolumeSerialNumber;
-  log.nIndex =
-      (std::uint64_t(tInfo.nFileIndexHigh) << 32) | tInfo.nFileIndexLow;
+  NoteIdentity(LogHandle(log), log);
   return ERROR_SUCCESS;
 }
 
@@ -328,12 +347,10 @@ int PlatformLogCheckName(const char* pszPath, const SLogFile& log) {
   if (!log.bDisk) return 0;
   HANDLE hName = OpenShared(WidePath(pszPath), 0, OPEN_EXISTING,
                             FILE_FLAG_BACKUP_SEMANTICS);
-  BY_HANDLE_FILE_INFORMATION tInfo;
-  bool bSame = hName != INVALID_HANDLE_VALUE &&
-               GetFileInformationByHandle(hName, &tInfo) &&
-               tInfo.dwVolumeSerialNumber == log.nVolume &&
-               ((std::uint64_t(tInfo.nFileIndexHigh) << 32) |
-                tInfo.nFileIndexLow) == log.nIndex;
+  SLogFile name = SLogFile();
+  bool bSame = hName != INVALID_HANDLE_VALUE && NoteIdentity(hName, name) &&
+               name.nVolume == log.nVolume && name.nIndex == log.nIndex &&
+               name.nIndexHi == log.nIndexHi;
   if (hName != INVALID_HANDLE_VALUE) CloseHandle(hName);
   return bSame ? 0 : int(ERROR_FILE_INVALID);
 }

@@ -137,6 +137,7 @@ struct SLogFile {
   bool bLocked;            // other writers that lock it wait meanwhile
   std::uint64_t nVolume;   // which file it is: its device or volume,
   std::uint64_t nIndex;    // and its inode or file index there
+  std::uint64_t nIndexHi;  // an index's upper half, where it has 128 bits
   std::uint64_t nStart;    // its length when the entry began
   std::uint64_t nWritten;  // the bytes of this entry that reached it
   long long nDeadline;     // steady milliseconds: no wait goes past them

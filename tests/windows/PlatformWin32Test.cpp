@@ -235,6 +235,11 @@ TEST(Win32Append, RenamedLogLosesTheName) {
   SLogFile log;
   ASSERT_EQ(PlatformLogOpen(strLog.c_str(), 0, log), 0);
   EXPECT_EQ(PlatformLogCheckName(strLog.c_str(), log), 0);
+  // The ID's upper half tells files apart as well (ReFS).
+  SLogFile other = log;
+  other.nIndexHi ^= 1;
+  EXPECT_EQ(PlatformLogCheckName(strLog.c_str(), other),
+            int(ERROR_FILE_INVALID));
   EXPECT_TRUE(MoveFileA(strLog.c_str(), folder.File("moved.1").c_str()));
   EXPECT_EQ(PlatformLogCheckName(strLog.c_str(), log), int(ERROR_FILE_INVALID));
   PlatformLogClose(log, false);
