@@ -4,10 +4,16 @@
 //   other zarvo runs, here or on other machines (an SMB share): they lock
 //     the same byte, which Windows file servers and Samba honour for every
 //     client, so their entries and ours never mix;
-//   programs that lock the whole file (LockFileEx from offset 0): they
-//     wait for an entry to be whole, and our runs wait for them within a
-//     bound that the caller keeps. Windows enforces such locks: an entry
-//     written past the bound while one is held is refused, and reported;
+//   programs that lock the whole file: a lock over every byte (LockFileEx
+//     from offset 0 for MAXDWORD:MAXDWORD bytes) meets our byte, so they
+//     and our runs take turns; the common lock of the first 4 GiB does
+//     not, and Windows refuses our write into its range, which then waits
+//     for it. Both waits end at a bound that the caller keeps; an entry
+//     refused past it is reported;
+//   programs that open the log without sharing it for a moment (scanners,
+//     backup agents, editors): the open waits for them within the bound;
+//   a user granted the right to append and no more: the append-only handle
+//     can take no lock, so such entries take no turns and are never cut;
 //   writers that take no lock (cmd's >>): the append-only handle places
 //     every one of our write requests after theirs, never over them;
 //   rotators that rename or delete the file (FILE_SHARE_DELETE lets them
@@ -273,6 +279,13 @@ void LetConsoleEventsIn() {
   SetConsoleCtrlHandler(WaitForEntry, FALSE);
 }
 
+// What a refused try for the lock byte found: another program's turn, or
+// no lock to be had.
+int LockRefused(DWORD dwError) {
+  bool bBusy = dwError == ERROR_LOCK_VIOLATION || dwError == ERROR_IO_PENDING;
+  return bBusy ? LOG_LOCK_BUSY : LOG_LOCK_NONE;
+}
+
 }  // namespace
 
 // No Windows file name holds a double quote, and cmd users quote a path
@@ -323,8 +336,10 @@ bool PlatformLogWriteMayClear(int nError) {
   return DWORD(nError) == ERROR_LOCK_VIOLATION;
 }
 
-// A file system that cannot lock, or a handle without the right to read,
-// gets the entry unlocked.
+// A file system that cannot lock, or a handle without the right to read
+// or write anywhere (the append-only one that a user granted no more than
+// appending gets, which LockFileEx refuses ERROR_ACCESS_DENIED), gets the
+// entry unlocked and silently: it takes no turns, and cannot be cut back.
 int PlatformLogLock(SLogFile& log) {
   if (!log.bDisk) return LOG_LOCK_NONE;
   OVERLAPPED tAt = {};
@@ -335,10 +350,7 @@ int PlatformLogLock(SLogFile& log) {
     log.bLocked = true;
     return LOG_LOCK_TAKEN;
   }
-  DWORD dwError = GetLastError();
-  return dwError == ERROR_LOCK_VIOLATION || dwError == ERROR_IO_PENDING
-             ? LOG_LOCK_BUSY
-             : LOG_LOCK_NONE;
+  return LockRefused(GetLastError());
 }
 
 // The name is opened again without any access, which no sharing mode of

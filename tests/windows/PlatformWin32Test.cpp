@@ -228,6 +228,15 @@ TEST(Win32Append, LeavesTheFileClosed) {
   EXPECT_EQ(ReadAll(strLog), "b\r\n");
 }
 
+// An append-only handle, the only one that a user granted no more gets, is
+// refused the lock (ERROR_ACCESS_DENIED; Wine grants it): the entry takes
+// no turns then, as where the file system cannot lock, and is not
+// reported as one behind another program's lock would be.
+TEST(Win32Append, AppendOnlyHandleTakesNoTurns) {
+  EXPECT_EQ(LockRefused(ERROR_ACCESS_DENIED), LOG_LOCK_NONE);
+  EXPECT_EQ(LockRefused(ERROR_LOCK_VIOLATION), LOG_LOCK_BUSY);
+}
+
 // A log renamed while it was open no longer has the name.
 TEST(Win32Append, RenamedLogLosesTheName) {
   TempFolder folder;
