@@ -26,6 +26,7 @@ struct SLogFile {
   bool bLocked;            // other writers that lock it wait meanwhile
   std::uint64_t nVolume;   // which file it is: its device or volume,
   std::uint64_t nIndex;    // and its inode or file index there
+  std::uint64_t nIndexHi;  // an index's upper half, where it has 128 bits
   std::uint64_t nStart;    // its length when the entry began
   std::uint64_t nWritten;  // the bytes of this entry that reached it
   long long nDeadline;     // steady milliseconds: no wait goes past them
@@ -68,9 +69,10 @@ int PlatformLogLock(SLogFile& log);
 int PlatformLogCheckName(const char* pszPath, const SLogFile& log);
 
 // Begins the entry: for a disk file, holds off the signals that would end
-// the process until PlatformLogClose, empties it with bEmpty, and notes its
-// length (a device or a pipe, never cut back, is not held for). 0, or the
-// system's error number.
+// the process (on Windows, Ctrl+C, Ctrl+Break and the console's close)
+// until PlatformLogClose, empties it with bEmpty, and notes its length (a
+// device or a pipe, never cut back, is not held for). 0, or the system's
+// error number.
 int PlatformLogBegin(SLogFile& log, bool bEmpty);
 
 // Appends the pieces, in order, at the end of the log: with one gathered
